@@ -1,0 +1,85 @@
+// The modal dialog base: a dialog of the module's own templates whose controls are filled
+// from, and read back into, the members of the derived class by one data-exchange function.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+// A control of a dialog that a member of the dialog's class stands for.
+class CDialogItem {
+public:
+    HWND m_hWnd = nullptr;
+};
+
+// One run of a dialog's exchange, in one direction. Each helper is one step; after a failed
+// step the remaining ones do nothing, so the exchange stops there.
+class DataExchange {
+public:
+    DataExchange(HWND dialog, bool saveAndValidate) : m_hDialog(dialog), m_bSaveAndValidate(saveAndValidate) {}
+
+    bool Saving() const { return m_bSaveAndValidate; }
+    bool Failed() const { return m_bFailed; }
+
+    // An edit holding a decimal integer. Saving reads up to 63 characters, which must begin
+    // (after optional white space) with an optionally signed integer; the rest is ignored.
+    void IntegerEdit(int id, std::int32_t& value);
+    // Saving only: the value of the edit exchanged last must lie in minimum ... maximum.
+    void IntegerRange(std::int32_t value, std::int32_t minimum, std::int32_t maximum);
+    // A two-state check box. Loading hands 0, 1 and 2 to the box and first sets anything else
+    // to 0; saving stores 1 for ticked and 0 for clear.
+    void CheckBox(int id, std::int32_t& value);
+    // Loading only: the control's text. Nothing is read back.
+    void StaticText(int id, const std::string& text);
+    // Binds the member to its control at the first exchange.
+    void Control(int id, CDialogItem& item);
+
+    // Shows the message, gives the edit exchanged last the focus with its whole text selected,
+    // and stops the exchange.
+    void Fail(const std::string& message);
+
+private:
+    HWND m_hDialog;
+    bool m_bSaveAndValidate;
+    bool m_bFailed = false;
+    int m_idLastEdit = 0;
+};
+
+class CDialog {
+public:
+    CDialog(UINT templateId, HWND parent) : m_nIDTemplate(templateId), m_hWndParent(parent) {}
+    virtual ~CDialog() = default;
+    CDialog(const CDialog&) = delete;
+    CDialog& operator=(const CDialog&) = delete;
+
+    // Runs the dialog modally: the result given to EndDialog, or -1 when the dialog cannot be
+    // created.
+    INT_PTR DoModal();
+
+    // Runs the data exchange in the given direction; false when a step failed.
+    bool UpdateData(bool saveAndValidate);
+
+    // Null outside the modal run.
+    HWND m_hWnd = nullptr;
+
+protected:
+    // The base fills the controls from the members.
+    virtual BOOL OnInitDialog();
+    virtual void DoDataExchange(DataExchange& dx);
+    // Every WM_COMMAND: the base handles the clicks of OK and Cancel. Returns whether the
+    // command was handled.
+    virtual bool OnCommand(WORD id, WORD notifyCode, HWND control);
+    // Reads the controls back and ends with IDOK only if that succeeds.
+    virtual void OnOK();
+    // Ends with IDCANCEL without any exchange.
+    virtual void OnCancel();
+
+    void EndDialog(INT_PTR result);
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+    UINT m_nIDTemplate;
+    HWND m_hWndParent;
+};

@@ -1,0 +1,103 @@
+// The window wrapper: subclassing, the thunk that finds the object behind a window, and the
+// default handling through the class's own procedure.
+#include "framework/window.h"
+
+#include "framework/module.h"
+
+namespace {
+
+// "Static" leaves GWLP_USERDATA alone, but other classes use it; a named property is ours only.
+constexpr char kObjectProperty[] = "Tunelore.CWnd";
+
+}  // namespace
+
+CWnd::~CWnd()
+{
+    const HWND window = m_hWnd;
+    if (window == nullptr)
+        return;
+    // Unhooked first: the messages of the destruction must not reach a half-destroyed object.
+    Unsubclass();
+    if (::IsWindow(window))
+        ::DestroyWindow(window);
+}
+
+BOOL CWnd::CreateEx(DWORD exStyle, const char* className, const char* windowName, DWORD style, const RECT& rect,
+                    HWND parent, UINT id, void* param)
+{
+    if (m_hWnd != nullptr)
+        return FALSE;
+    const HWND window = ::CreateWindowExA(exStyle, className, windowName, style, rect.left, rect.top,
+                                          rect.right - rect.left, rect.bottom - rect.top, parent,
+                                          reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), ModuleInstance(), param);
+    if (window == nullptr)
+        return FALSE;
+    if (!::SetPropA(window, kObjectProperty, this)) {
+        ::DestroyWindow(window);
+        return FALSE;
+    }
+    m_pfnSuper = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::WindowProcThunk)));
+    if (m_pfnSuper == nullptr) {
+        ::RemovePropA(window, kObjectProperty);
+        ::DestroyWindow(window);
+        return FALSE;
+    }
+    m_hWnd = window;
+    return TRUE;
+}
+
+LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    LRESULT result = 0;
+    if (ProcessWindowMessage(message, wParam, lParam, result))
+        return result;
+    return CallSuper(message, wParam, lParam);
+}
+
+bool CWnd::ProcessWindowMessage(UINT, WPARAM, LPARAM, LRESULT&)
+{
+    return false;
+}
+
+LRESULT CWnd::Default()
+{
+    return CallSuper(m_current.message, m_current.wParam, m_current.lParam);
+}
+
+LRESULT CWnd::CallSuper(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (m_hWnd == nullptr || m_pfnSuper == nullptr)
+        return 0;
+    return ::CallWindowProcA(m_pfnSuper, m_hWnd, message, wParam, lParam);
+}
+
+LRESULT CALLBACK CWnd::WindowProcThunk(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    CWnd* const self = static_cast<CWnd*>(::GetPropA(window, kObjectProperty));
+    if (self == nullptr)
+        return ::DefWindowProcA(window, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        // The window goes away under its object: the object lets go, the class cleans up.
+        const WNDPROC super = self->m_pfnSuper;
+        self->Unsubclass();
+        return ::CallWindowProcA(super, window, message, wParam, lParam);
+    }
+    // Menus and dialogs run nested message loops inside handlers, so the outer message is
+    // kept for the Default() of the handler that is still on the stack.
+    const CurrentMessage outer = self->m_current;
+    self->m_current = CurrentMessage{message, wParam, lParam};
+    const LRESULT result = self->WindowProc(message, wParam, lParam);
+    self->m_current = outer;
+    return result;
+}
+
+void CWnd::Unsubclass()
+{
+    if (m_hWnd == nullptr)
+        return;
+    ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
+    ::RemovePropA(m_hWnd, kObjectProperty);
+    m_hWnd = nullptr;
+    m_pfnSuper = nullptr;
+}

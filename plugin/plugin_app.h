@@ -1,0 +1,25 @@
+// The module's application object: what exists once per process while the DLL is loaded,
+// created at start-up and torn down at exit in a fixed order.
+#pragma once
+
+#include "framework/win_app.h"
+#include "plugin/ilyrics_lookup.h"
+
+#include <memory>
+
+class CPluginApp : public CWinApp {
+public:
+    CPluginApp() = default;
+    ~CPluginApp() override;
+
+    // Application name and registry key, settings, the lookup object with its window and tray
+    // icon, the COM module, the exchanges' referrer. Start-up has no failing path.
+    BOOL InitInstance() override;
+    // Settings saved, COM module ended, then the lookup object (window, icon) deleted.
+    int ExitInstance() override;
+
+    ILyricsLookup* Lookup() const { return m_pLookup.get(); }
+
+private:
+    std::unique_ptr<ILyricsLookup> m_pLookup;
+};

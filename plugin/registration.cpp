@@ -1,0 +1,30 @@
+// Registration of the plug-in, followed in every case by the broadcast that tells a running
+// player to read its UI plug-ins again.
+#include "plugin/registration.h"
+
+#include "framework/com_module.h"
+
+namespace {
+
+void NotifyPlayers()
+{
+    const UINT message = ::RegisterWindowMessageA(kPluginAddRemoveMessage);
+    if (message != 0)
+        ::PostMessageA(HWND_BROADCAST, message, 0, 0);
+}
+
+}  // namespace
+
+HRESULT RegisterPlugin(ComModule& module)
+{
+    const HRESULT hr = module.RegisterServer();
+    NotifyPlayers();
+    return hr;
+}
+
+HRESULT UnregisterPlugin(ComModule& module)
+{
+    const HRESULT hr = module.UnregisterServer();
+    NotifyPlayers();
+    return hr;
+}

@@ -1,0 +1,509 @@
+// The shipped plug-in DLL end to end: this process hosts the built Tunelore-WMP.dll as the
+// player would, watches the shell calls it makes from its start-up to its exit, drives it with
+// the fake player against the reference lyrics service, and reads back the settings it saved.
+#include "plugin/player_interface.h"
+#include "res/resource.h"
+#include "tests/win/lyrics_service_client.h"
+#include "tools/dll_watch/dll_watch.h"
+#include "tools/fake_player/fake_player.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+
+using GetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+using CanUnloadNowFunction = HRESULT(STDAPICALLTYPE*)();
+
+// {921BC298-60F8-4557-A01D-ECEE7CC020A1}
+constexpr CLSID kPluginClass = {0x921bc298, 0x60f8, 0x4557, {0xa0, 0x1d, 0xec, 0xee, 0x7c, 0xc0, 0x20, 0xa1}};
+constexpr char kSettingsKeyPath[] = "software\\Quillmark\\Tunelore plugin\\Settings";
+constexpr UINT kIconCallbackMessage = WM_APP + 1;
+constexpr UINT kIconAndTip = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+// The narrow record up to and including its item GUID.
+constexpr DWORD kRecordSize = offsetof(NOTIFYICONDATAA, guidItem) + sizeof(GUID);
+// Generous against a slow machine; the tick itself is one second.
+constexpr auto kDeadline = 20s;
+
+const char kStoppedTip[] = "Stopped";
+const char kFoundTip[] = "Lyrics found! Doubleclick to view";
+const char kNotFoundTip[] = "Lyrics not found";
+
+// The build tree is on the Unix side, which Wine shows as drive Z:.
+std::string DllPath()
+{
+    std::string path = std::string("Z:") + TUNELORE_DLL_PATH;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+bool WriteSetting(const char* name, DWORD value)
+{
+    unique_hkey key;
+    return ::RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(),
+                             nullptr) == ERROR_SUCCESS &&
+           ::RegSetValueExA(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)) ==
+               ERROR_SUCCESS;
+}
+
+struct StoredValue {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+
+std::optional<StoredValue> ReadSetting(const char* name)
+{
+    unique_hkey key;
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
+        return std::nullopt;
+    StoredValue value;
+    value.data.resize(64);
+    DWORD size = static_cast<DWORD>(value.data.size());
+    if (::RegQueryValueExA(key.get(), name, nullptr, &value.type, value.data.data(), &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    value.data.resize(size);
+    return value;
+}
+
+// The notifier window of this process: other test programs in the prefix may have their own.
+HWND NotifierWindow()
+{
+    for (HWND window = nullptr; (window = ::FindWindowExA(nullptr, window, "Static", "TuneloreWnd")) != nullptr;) {
+        DWORD process = 0;
+        ::GetWindowThreadProcessId(window, &process);
+        if (process == ::GetCurrentProcessId())
+            return window;
+    }
+    return nullptr;
+}
+
+// A song in the reference catalogue, with every field the request carries.
+com_ptr<FakeMedia> RainSong()
+{
+    return FakeMedia::Create({{L"Author", L"The Lanterns"},
+                              {L"Title", L"Rain Song"},
+                              {L"WM/AlbumTitle", L"Night Drive!"},
+                              {L"WM/Year", L"1999"},
+                              {L"WM/TrackNumber", L"7"},
+                              {L"WM/Genre", L"Pop"}},
+                             L"audio", L"C:\\Music\\07 Rain Song.mp3");
+}
+const std::string kRainSongBody =
+    "album=Night+Drive%21&artist=The+Lanterns&filename=07+Rain+Song%2Emp3&genre=Pop&title=Rain+Song&track=7"
+    "&year=1999\0"s;
+const std::string kRainSongPage = "http://lyrics.tunelore.example/lyrics/rain-song";
+
+// A radio stream the catalogue does not know: its address goes whole, absent fields go empty.
+com_ptr<FakeMedia> UnknownStream()
+{
+    return FakeMedia::Create({{L"Author", L"Nobody Known"}, {L"Title", L"Unheard Tune"}}, L"radio",
+                             L"http://radio.example/live");
+}
+const std::string kUnknownStreamBody =
+    "album=&artist=Nobody+Known&filename=http%3A%2F%2Fradio%2Eexample%2Flive&genre=&title=Unheard+Tune&track="
+    "&year=\0"s;
+
+bool IsState(const NotifyIconCall& call, IconPicture icon, const char* tip)
+{
+    return call.message == NIM_MODIFY && call.uFlags == kIconAndTip && call.icon == icon && call.szTip == tip;
+}
+
+class DllEndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // Before the DLL loads: no exchange may ever look up the compiled-in host.
+        ASSERT_NE(m_port, 0) << "no lyrics service port in " TUNELORE_SERVICE_PORT_FILE;
+        ASSERT_TRUE(m_proxy.pointAt(m_port));
+        ASSERT_TRUE(m_service.reset());
+        ::RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKeyPath);
+        // No update check on the first tick, and no balloons, unless a test asks for them.
+        ASSERT_TRUE(WriteSetting("Check updates", 0));
+        ASSERT_TRUE(WriteSetting("Tip enabled", 0));
+        m_comStarted = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    }
+
+    void TearDown() override
+    {
+        if (m_plugin)
+            m_plugin->SetCore(nullptr);
+        m_plugin.reset();
+        m_factory.reset();
+        m_watch.reset();
+        m_core.reset();
+        ::RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKeyPath);
+        if (m_comStarted)
+            ::CoUninitialize();
+    }
+
+    void LoadDll()
+    {
+        // The page a double-click opens is only recorded: no browser starts from a test.
+        m_watch = DllWatch::Load(DllPath(), DllWatchOptions{false});
+        ASSERT_TRUE(m_watch) << DllPath();
+        ASSERT_TRUE(m_watch->WatchedFromStart());
+    }
+
+    template <typename Function>
+    Function Export(const char* name) const
+    {
+        return reinterpret_cast<Function>(::GetProcAddress(m_watch->Module(), name));
+    }
+
+    // As the player does: the class factory, one plug-in object, and the core handed to it.
+    void CreatePlugin()
+    {
+        const auto getClassObject = Export<GetClassObjectFunction>("DllGetClassObject");
+        ASSERT_TRUE(getClassObject);
+        ASSERT_EQ(getClassObject(kPluginClass, IID_IClassFactory, m_factory.put_void()), S_OK);
+        ASSERT_EQ(m_factory->CreateInstance(nullptr, __uuidof(IWMPPluginUI), m_plugin.put_void()), S_OK);
+        m_core = FakeCore::Create();
+        // The player's answer to the events subscription plays no part here.
+        m_plugin->SetCore(m_core.get());
+    }
+
+    void Play(const com_ptr<FakeMedia>& item)
+    {
+        m_core->SetCurrentMedia(item.get());
+        m_core->SetPlayState(wmppsPlaying);
+    }
+
+    // Runs this thread's messages, where the DLL's window and tick live, until done() holds.
+    template <typename Predicate>
+    bool PumpUntil(Predicate done)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+        for (;;) {
+            MSG message;
+            while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                ::TranslateMessage(&message);
+                ::DispatchMessageA(&message);
+                if (done())
+                    return true;
+            }
+            if (done())
+                return true;
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        }
+    }
+
+    std::vector<NotifyIconCall> NotifyIconCalls() const
+    {
+        std::vector<NotifyIconCall> calls;
+        for (const WatchedCall& event : m_watch->Events()) {
+            if (const NotifyIconCall* call = event.notifyIcon())
+                calls.push_back(*call);
+        }
+        return calls;
+    }
+
+    std::vector<ShellExecuteCall> ShellExecuteCalls() const
+    {
+        std::vector<ShellExecuteCall> calls;
+        for (const WatchedCall& event : m_watch->Events()) {
+            if (const ShellExecuteCall* call = event.shellExecute())
+                calls.push_back(*call);
+        }
+        return calls;
+    }
+
+    // Index among all events of the first icon call at or after from that matches.
+    template <typename Predicate>
+    std::optional<std::size_t> WaitForIconCall(std::size_t from, Predicate matches)
+    {
+        std::optional<std::size_t> found;
+        PumpUntil([&] {
+            const std::vector<WatchedCall> events = m_watch->Events();
+            for (std::size_t i = from; i < events.size(); ++i) {
+                if (events[i].notifyIcon() && matches(*events[i].notifyIcon())) {
+                    found = i;
+                    return true;
+                }
+            }
+            return false;
+        });
+        return found;
+    }
+
+    std::optional<std::size_t> WaitForState(std::size_t from, IconPicture icon, const char* tip)
+    {
+        return WaitForIconCall(from, [&](const NotifyIconCall& call) { return IsState(call, icon, tip); });
+    }
+
+    // The tick asks the player for its state once per live plug-in object.
+    bool WaitForTicks(int ticks)
+    {
+        const int start = m_core->CallCount(PlayerCall::GetPlayState);
+        return PumpUntil([&] { return m_core->CallCount(PlayerCall::GetPlayState) >= start + ticks; });
+    }
+
+    std::vector<RecordedRequest> Received() const
+    {
+        std::vector<RecordedRequest> requests;
+        EXPECT_TRUE(m_service.requests(requests));
+        return requests;
+    }
+
+    const int m_port = LyricsServicePort();
+    ProxyScope m_proxy;
+    LyricsServiceControl m_service{m_port};
+    bool m_comStarted = false;
+    std::unique_ptr<DllWatch> m_watch;
+    com_ptr<IClassFactory> m_factory;
+    com_ptr<IWMPPluginUI> m_plugin;
+    com_ptr<FakeCore> m_core;
+};
+
+// --- Module start-up and exit --------------------------------------------------------------
+
+TEST_F(DllEndToEndTest, LoadingAddsTheStoppedIconAndUnloadingRemovesIt)
+{
+    LoadDll();
+    const HWND window = NotifierWindow();
+    ASSERT_TRUE(window);
+
+    std::vector<NotifyIconCall> calls = NotifyIconCalls();
+    ASSERT_EQ(calls.size(), 1u);
+    const NotifyIconCall& add = calls[0];
+    EXPECT_EQ(add.message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(add.cbSize, kRecordSize);
+    EXPECT_EQ(add.hWnd, window);
+    EXPECT_EQ(add.uID, 0u);
+    EXPECT_EQ(add.uCallbackMessage, kIconCallbackMessage);
+    EXPECT_EQ(add.uFlags, kIconAndTip);
+    EXPECT_EQ(add.icon, IconPicture::Idle);
+    EXPECT_EQ(add.szTip, kStoppedTip);
+
+    EXPECT_TRUE(m_watch->Unload());
+    calls = NotifyIconCalls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1].message, static_cast<DWORD>(NIM_DELETE));
+    EXPECT_EQ(calls[1].hWnd, window);
+    EXPECT_EQ(calls[1].uID, 0u);
+    EXPECT_FALSE(::IsWindow(window));
+    EXPECT_EQ(NotifierWindow(), nullptr);
+}
+
+TEST_F(DllEndToEndTest, UnloadingWritesAllFiveSettingsKeepingTheLoadedValues)
+{
+    ASSERT_TRUE(WriteSetting("Balloon delay", 9));
+    LoadDll();
+    // Start-up read the key; the exit writes every value back, so a key emptied meanwhile fills.
+    ASSERT_EQ(::RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKeyPath), ERROR_SUCCESS);
+    ASSERT_TRUE(m_watch->Unload());
+
+    const struct {
+        const char* name;
+        DWORD type;
+        std::size_t size;
+    } kStored[] = {
+        {"Tip enabled", REG_DWORD, 4},     {"Check updates", REG_DWORD, 4},       {"Balloon delay", REG_DWORD, 4},
+        {"Balloon timeout", REG_DWORD, 4}, {"Last update check", REG_BINARY, 8},
+    };
+    for (const auto& expected : kStored) {
+        SCOPED_TRACE(expected.name);
+        const std::optional<StoredValue> value = ReadSetting(expected.name);
+        ASSERT_TRUE(value);
+        EXPECT_EQ(value->type, expected.type);
+        EXPECT_EQ(value->data.size(), expected.size);
+    }
+    EXPECT_EQ(ReadSetting("Tip enabled")->data, (std::vector<BYTE>{0, 0, 0, 0}));
+    EXPECT_EQ(ReadSetting("Check updates")->data, (std::vector<BYTE>{0, 0, 0, 0}));
+    EXPECT_EQ(ReadSetting("Balloon delay")->data, (std::vector<BYTE>{9, 0, 0, 0}));
+}
+
+TEST_F(DllEndToEndTest, ExportsServeOnlyThePluginClassAndTellWhenTheModuleIsInUse)
+{
+    LoadDll();
+    const auto getClassObject = Export<GetClassObjectFunction>("DllGetClassObject");
+    const auto canUnloadNow = Export<CanUnloadNowFunction>("DllCanUnloadNow");
+    ASSERT_TRUE(getClassObject);
+    ASSERT_TRUE(canUnloadNow);
+
+    EXPECT_EQ(getClassObject(IID_IClassFactory, IID_IClassFactory, m_factory.put_void()), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_FALSE(m_factory);
+    EXPECT_EQ(getClassObject(kPluginClass, IID_IClassFactory, nullptr), E_POINTER);
+    EXPECT_EQ(canUnloadNow(), S_OK);
+
+    CreatePlugin();
+    m_factory.reset();
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    m_plugin->SetCore(nullptr);
+    m_plugin.reset();
+    EXPECT_EQ(canUnloadNow(), S_OK);
+}
+
+// --- The road of two songs -----------------------------------------------------------------
+
+TEST_F(DllEndToEndTest, TwoSongsAreLookedUpOnceEachAndTheIconFollowsThePlayer)
+{
+    // The balloon at once, and gone on a later tick.
+    ASSERT_TRUE(WriteSetting("Tip enabled", 1));
+    ASSERT_TRUE(WriteSetting("Balloon delay", 0));
+    ASSERT_TRUE(WriteSetting("Balloon timeout", 1));
+    LoadDll();
+    CreatePlugin();
+
+    Play(RainSong());
+    const std::optional<std::size_t> found = WaitForState(0, IconPicture::Found, kFoundTip);
+    ASSERT_TRUE(found);
+    const std::vector<WatchedCall> afterFound = m_watch->Events();
+    const NotifyIconCall& foundCall = *afterFound[*found].notifyIcon();
+    EXPECT_EQ(foundCall.szInfoTitle, "Rain Song");
+    EXPECT_EQ(foundCall.szInfo, "Click here for lyrics");
+    EXPECT_EQ(foundCall.dwInfoFlags, static_cast<DWORD>(NIIF_INFO | NIIF_NOSOUND));
+
+    const std::optional<std::size_t> shown = WaitForIconCall(
+        *found, [](const NotifyIconCall& call) { return call.uFlags == (kIconAndTip | NIF_INFO); });
+    ASSERT_TRUE(shown);
+    const std::optional<std::size_t> hidden = WaitForIconCall(
+        *shown + 1, [](const NotifyIconCall& call) { return call.uFlags == NIF_INFO && call.szInfo.empty(); });
+    ASSERT_TRUE(hidden);
+    const std::vector<WatchedCall> afterBalloon = m_watch->Events();
+    const NotifyIconCall& shownCall = *afterBalloon[*shown].notifyIcon();
+    EXPECT_EQ(shownCall.icon, IconPicture::Found);
+    EXPECT_EQ(shownCall.szInfoTitle, "Rain Song");
+    EXPECT_EQ(shownCall.szInfo, "Click here for lyrics");
+    // A delay of 0 shows it in the lookup's own tick; a timeout of 1 s removes it on a later one.
+    EXPECT_LT(afterBalloon[*shown].when - afterBalloon[*found].when, 500ms);
+    EXPECT_GE(afterBalloon[*hidden].when - afterBalloon[*shown].when, 500ms);
+
+    // The ticks that went by while the song kept playing sent nothing more.
+    std::vector<RecordedRequest> requests = Received();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].requestLine.rfind("POST ", 0), 0u) << requests[0].requestLine;
+    EXPECT_EQ(requests[0].body, kRainSongBody);
+    EXPECT_EQ(requests[0].header("Referer"), "WMP Tunelore plugin");
+
+    Play(UnknownStream());
+    const std::optional<std::size_t> notFound = WaitForState(*hidden, IconPicture::Idle, kNotFoundTip);
+    ASSERT_TRUE(notFound);
+    ASSERT_TRUE(WaitForTicks(2));
+    requests = Received();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].requestLine.rfind("POST ", 0), 0u) << requests[1].requestLine;
+    EXPECT_EQ(requests[1].body, kUnknownStreamBody);
+
+    m_core->SetPlayState(wmppsStopped);
+    EXPECT_TRUE(WaitForState(*notFound, IconPicture::Idle, kStoppedTip));
+
+    const auto canUnloadNow = Export<CanUnloadNowFunction>("DllCanUnloadNow");
+    EXPECT_EQ(m_plugin->SetCore(nullptr), S_OK);
+    m_plugin.reset();
+    m_factory.reset();
+    EXPECT_EQ(canUnloadNow(), S_OK);
+    EXPECT_TRUE(m_watch->Unload());
+    const std::vector<NotifyIconCall> calls = NotifyIconCalls();
+    EXPECT_EQ(calls.back().message, static_cast<DWORD>(NIM_DELETE));
+    // The DLL gave back every player object it was handed.
+    m_core.reset();
+    EXPECT_EQ(FakeCore::LiveObjects(), 0);
+    EXPECT_EQ(FakeMedia::LiveObjects(), 0);
+}
+
+// --- Opening the page ----------------------------------------------------------------------
+
+struct DoubleClickCase {
+    const char* name;
+    std::string address;  // empty: the catalogue's own page
+    bool opens;
+};
+
+// Names the case in test listings instead of its bytes.
+void PrintTo(const DoubleClickCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class DoubleClickTest : public DllEndToEndTest, public ::testing::WithParamInterface<DoubleClickCase> {};
+
+TEST_P(DoubleClickTest, OpensTheFoundPageOnlyWhenItIsAWebAddress)
+{
+    const DoubleClickCase& c = GetParam();
+    if (!c.address.empty()) {
+        ASSERT_TRUE(m_service.scheduleNext({{"body", "<title>Rain Song</title>\n<url>" + c.address + "</url>"}}));
+    }
+    const std::string expected = c.address.empty() ? kRainSongPage : c.address;
+    LoadDll();
+    CreatePlugin();
+    Play(RainSong());
+    const std::optional<std::size_t> found = WaitForState(0, IconPicture::Found, kFoundTip);
+    ASSERT_TRUE(found);
+    const HWND window = NotifierWindow();
+    ASSERT_TRUE(window);
+
+    const std::size_t before = m_watch->Events().size();
+    ASSERT_TRUE(::PostMessageA(window, kIconCallbackMessage, 0, WM_LBUTTONDBLCLK));
+    // The double-click removes the balloon and then opens the page in the same handler: once
+    // the removal shows, the page has been opened or refused.
+    ASSERT_TRUE(WaitForIconCall(before, [](const NotifyIconCall& call) { return call.uFlags == NIF_INFO; }));
+
+    const std::vector<ShellExecuteCall> opened = ShellExecuteCalls();
+    if (!c.opens) {
+        EXPECT_TRUE(opened.empty()) << (opened.empty() ? "" : opened[0].file.value_or("(null)"));
+        return;
+    }
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].owner, nullptr);
+    EXPECT_FALSE(opened[0].verb);
+    EXPECT_EQ(opened[0].file, expected);
+    EXPECT_FALSE(opened[0].parameters);
+    EXPECT_FALSE(opened[0].directory);
+    EXPECT_EQ(opened[0].show, SW_SHOW);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Addresses, DoubleClickTest,
+    ::testing::Values(DoubleClickCase{"CataloguePageOpens", "", true},
+                      DoubleClickCase{"HttpsPageOpens", "https://lyrics.example/rain-song", true},
+                      DoubleClickCase{"FileAddressOpensNothing", "file:///C:/x", false},
+                      DoubleClickCase{"LocalProgramOpensNothing", "C:\\Windows\\notepad.exe", false},
+                      DoubleClickCase{"NetworkShareOpensNothing", "\\\\host\\share\\page.html", false},
+                      DoubleClickCase{"SchemeOnlyOpensNothing", "http://", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- The watcher itself --------------------------------------------------------------------
+
+TEST_F(DllEndToEndTest, WatcherTellsTheModulePicturesApartAtEitherSize)
+{
+    LoadDll();
+    const struct {
+        int id;
+        int size;
+        IconPicture expected;
+    } kIcons[] = {{IDI_FOUND, 32, IconPicture::Found}, {IDI_IDLE, 32, IconPicture::Idle},
+                  {IDI_FOUND, 16, IconPicture::Found}, {IDI_IDLE, 16, IconPicture::Idle}};
+    for (const auto& icon : kIcons) {
+        SCOPED_TRACE(std::to_string(icon.id) + " at " + std::to_string(icon.size));
+        // A handle of its own, never the one a shared load would give.
+        const HICON handle = static_cast<HICON>(
+            ::LoadImageA(m_watch->Module(), MAKEINTRESOURCEA(icon.id), IMAGE_ICON, icon.size, icon.size, 0));
+        ASSERT_TRUE(handle);
+        EXPECT_EQ(m_watch->Identify(handle), icon.expected);
+        ::DestroyIcon(handle);
+    }
+    EXPECT_EQ(m_watch->Identify(::LoadIconA(nullptr, IDI_APPLICATION)), IconPicture::Other);
+    EXPECT_EQ(m_watch->Identify(nullptr), IconPicture::None);
+}
+
+TEST_F(DllEndToEndTest, WatcherServesOneDllAtATime)
+{
+    LoadDll();
+    EXPECT_FALSE(DllWatch::Load(DllPath()));
+    m_watch.reset();
+    LoadDll();
+}
+
+}  // namespace

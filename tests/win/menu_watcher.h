@@ -1,0 +1,42 @@
+// Lets a test run code that tracks a pop-up menu: watches the menus a window owns, records
+// the items of each one that opens, and then leaves it, with or without a choice.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+class MenuWatcher {
+public:
+    struct Item {
+        UINT type;
+        UINT state;
+        UINT id;
+        HMENU submenu;
+        std::string text;
+    };
+    using Menu = std::vector<Item>;
+
+    // Subclasses the owner. Each menu that opens is read, then sent the given keys (none:
+    // it is closed without a choice).
+    explicit MenuWatcher(HWND owner, std::vector<WPARAM> keys = {});
+    ~MenuWatcher();
+    MenuWatcher(const MenuWatcher&) = delete;
+    MenuWatcher& operator=(const MenuWatcher&) = delete;
+
+    // One entry per opening, in order.
+    std::vector<Menu> menus;
+
+private:
+    static LRESULT CALLBACK WatchProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static void CALLBACK GiveUp(HWND, UINT, UINT_PTR, DWORD);
+
+    HWND m_owner;
+    WNDPROC m_previous;
+    std::vector<WPARAM> m_keys;
+    bool m_idleSeen = false;
+    UINT_PTR m_giveUpTimer = 0;
+
+    static MenuWatcher* s_active;
+};

@@ -1,0 +1,105 @@
+// The application object's start-up and exit, in their order: settings, lookup object with its
+// window and icon, COM module, referrer; then settings saved before the icon goes.
+#include "framework/com_module.h"
+#include "plugin/player_poll.h"
+#include "plugin/plugin_app.h"
+#include "plugin/tunelore_plugin.h"
+#include "settings/settings.h"
+#include "tests/win/shell_recorder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+constexpr char kAppKey[] = "software\\Quillmark\\Tunelore plugin";
+constexpr char kSettingsKey[] = "software\\Quillmark\\Tunelore plugin\\Settings";
+
+bool ReadDword(const char* name, DWORD& value)
+{
+    DWORD size = sizeof(value);
+    return ::RegGetValueA(HKEY_CURRENT_USER, kSettingsKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size) ==
+           ERROR_SUCCESS;
+}
+
+class PluginAppTest : public ShellAndClockTest {
+protected:
+    void SetUp() override
+    {
+        ShellAndClockTest::SetUp();
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, kAppKey);
+        // Stored settings that differ from the defaults, and no update check on the first tick.
+        HKEY key = nullptr;
+        ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                                    nullptr),
+                  ERROR_SUCCESS);
+        const DWORD delay = 12;
+        const DWORD checks = 0;
+        ::RegSetValueExA(key, "Balloon delay", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&delay), sizeof(delay));
+        ::RegSetValueExA(key, "Check updates", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&checks),
+                         sizeof(checks));
+        ::RegCloseKey(key);
+    }
+
+    void TearDown() override
+    {
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, kAppKey);
+        ShellAndClockTest::TearDown();
+    }
+};
+
+TEST_F(PluginAppTest, StartUpLoadsSettingsThenShowsTheIconAndServesTheClass)
+{
+    CPluginApp app;
+    // The icon's first appearance must already see the loaded settings.
+    int delayAtIconAdd = -1;
+    m_shell.onNotify = [&delayAtIconAdd](const NotifyCall& call) {
+        if (call.message == NIM_ADD)
+            delayAtIconAdd = GetSettings().BalloonDelay;
+    };
+    ASSERT_TRUE(app.InitInstance());
+
+    EXPECT_EQ(app.m_pszAppName, "Tunelore plugin");
+    EXPECT_EQ(delayAtIconAdd, 12);
+    EXPECT_EQ(g_lookup, app.Lookup());
+    EXPECT_NE(::FindWindowA("Static", "TuneloreWnd"), nullptr);
+    ASSERT_FALSE(m_shell.notifications.empty());
+    EXPECT_EQ(m_shell.notifications[0].message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_STREQ(m_shell.notifications[0].data.szTip, "Stopped");
+
+    com_ptr<IClassFactory> factory;
+    EXPECT_EQ(Module().GetClassObject(CLSID_TunelorePlugin, IID_IClassFactory, factory.put_void()), S_OK);
+    factory.reset();
+
+    app.ExitInstance();
+}
+
+TEST_F(PluginAppTest, ExitSavesSettingsBeforeTheIconGoesAndEndsTheModule)
+{
+    CPluginApp app;
+    ASSERT_TRUE(app.InitInstance());
+    GetSettings().BalloonTimeout = 21;
+
+    DWORD timeoutAtIconDelete = 0;
+    bool deleted = false;
+    m_shell.onNotify = [&](const NotifyCall& call) {
+        if (call.message == NIM_DELETE) {
+            deleted = true;
+            ReadDword("Balloon timeout", timeoutAtIconDelete);
+        }
+    };
+    app.ExitInstance();
+
+    EXPECT_TRUE(deleted);
+    EXPECT_EQ(timeoutAtIconDelete, 21u);
+    EXPECT_EQ(::FindWindowA("Static", "TuneloreWnd"), nullptr);
+    EXPECT_EQ(g_lookup, nullptr);
+    void* factory = nullptr;
+    EXPECT_EQ(Module().GetClassObject(CLSID_TunelorePlugin, IID_IClassFactory, &factory), CLASS_E_CLASSNOTAVAILABLE);
+    DWORD delay = 0;
+    ASSERT_TRUE(ReadDword("Balloon delay", delay));
+    EXPECT_EQ(delay, 12u);
+}
+
+}  // namespace

@@ -1,0 +1,239 @@
+// FakeCore: the player's core with a scripted play state and current item, and the
+// subscriptions of its IWMPEvents connection point.
+#include "tools/fake_player/fake_internal.h"
+
+#include <algorithm>
+#include <new>
+#include <utility>
+
+namespace {
+
+LONG g_liveCores = 0;
+
+}  // namespace
+
+FakeCore::FakeCore()
+{
+    ::InterlockedIncrement(&g_liveCores);
+}
+
+FakeCore::~FakeCore()
+{
+    // Take the sinks out first: releasing one may run its owner's clean-up.
+    std::vector<Subscription> subscriptions = std::move(m_subscriptions);
+    m_subscriptions.clear();
+    subscriptions.clear();
+    ::InterlockedDecrement(&g_liveCores);
+}
+
+LONG FakeCore::LiveObjects()
+{
+    return g_liveCores;
+}
+
+com_ptr<FakeCore> FakeCore::Create()
+{
+    return com_ptr<FakeCore>(new (std::nothrow) FakeCore);
+}
+
+void FakeCore::SetCurrentMedia(IWMPMedia* media)
+{
+    m_currentMedia = com_ptr<IWMPMedia>(media);
+}
+
+void FakeCore::SetAdvisePolicy(AdvisePolicy policy, HRESULT refusal)
+{
+    m_advisePolicy = policy;
+    m_refusal = refusal;
+}
+
+com_ptr<IUnknown> FakeCore::SinkFor(DWORD cookie) const
+{
+    for (const Subscription& subscription : m_subscriptions) {
+        if (subscription.cookie == cookie)
+            return subscription.sink;
+    }
+    return nullptr;
+}
+
+HRESULT STDMETHODCALLTYPE FakeCore::QueryInterface(REFIID iid, void** object)
+{
+    if (iid == __uuidof(IConnectionPointContainer)) {
+        HRESULT result;
+        if (Intercept(PlayerCall::QueryConnectionPointContainer, result)) {
+            if (object)
+                *object = nullptr;
+            return result;
+        }
+        if (!object)
+            return E_POINTER;
+        *object = static_cast<IConnectionPointContainer*>(this);
+        AddRef();
+        return result;
+    }
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (iid != __uuidof(IUnknown) && iid != __uuidof(IDispatch) && iid != __uuidof(IWMPCore))
+        return E_NOINTERFACE;
+    *object = static_cast<IWMPCore*>(this);
+    AddRef();
+    return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE FakeCore::AddRef()
+{
+    return static_cast<ULONG>(::InterlockedIncrement(&m_refs));
+}
+
+ULONG STDMETHODCALLTYPE FakeCore::Release()
+{
+    const LONG refs = ::InterlockedDecrement(&m_refs);
+    if (refs == 0)
+        delete this;
+    return static_cast<ULONG>(refs);
+}
+
+HRESULT STDMETHODCALLTYPE FakeCore::get_playState(WMPPlayState* state)
+{
+    HRESULT result;
+    if (Intercept(PlayerCall::GetPlayState, result)) {
+        if (state)
+            *state = wmppsUndefined;
+        return result;
+    }
+    if (!state)
+        return E_POINTER;
+    *state = m_playState;
+    return result;
+}
+
+HRESULT STDMETHODCALLTYPE FakeCore::get_currentMedia(IWMPMedia** media)
+{
+    HRESULT result;
+    if (Intercept(PlayerCall::GetCurrentMedia, result)) {
+        if (media)
+            *media = nullptr;
+        return result;
+    }
+    if (!media)
+        return E_POINTER;
+    *media = com_ptr<IWMPMedia>(m_currentMedia).detach();
+    return result;
+}
+
+HRESULT STDMETHODCALLTYPE FakeCore::FindConnectionPoint(REFIID iid, IConnectionPoint** point)
+{
+    HRESULT result;
+    if (Intercept(PlayerCall::FindConnectionPoint, result)) {
+        if (point)
+            *point = nullptr;
+        return result;
+    }
+    if (!point)
+        return E_POINTER;
+    *point = nullptr;
+    if (iid != __uuidof(IWMPEvents))
+        return CONNECT_E_NOCONNECTION;
+    *point = FakeEventsPoint::Create(this).detach();
+    return *point ? result : E_OUTOFMEMORY;
+}
+
+HRESULT FakeCore::Advise(IUnknown* sink, DWORD* cookie)
+{
+    HRESULT result;
+    if (Intercept(PlayerCall::Advise, result)) {
+        if (cookie)
+            *cookie = 0;
+        return result;
+    }
+    if (!cookie)
+        return E_POINTER;
+    *cookie = 0;
+    if (!sink)
+        return E_POINTER;
+
+    com_ptr<IUnknown> held;
+    switch (m_advisePolicy) {
+    case AdvisePolicy::Refuse:
+        return m_refusal;
+    case AdvisePolicy::AcceptAnySink:
+        held = com_ptr<IUnknown>(sink);
+        break;
+    case AdvisePolicy::RequireEventsSink: {
+        IWMPEvents* events = nullptr;
+        if (FAILED(sink->QueryInterface(__uuidof(IWMPEvents), reinterpret_cast<void**>(&events))) ||
+            !events)
+            return CONNECT_E_CANNOTCONNECT;
+        held.attach(events);
+        break;
+    }
+    }
+
+    const DWORD issued = m_nextCookie++;
+    if (m_nextCookie == 0)
+        m_nextCookie = 1;
+    m_subscriptions.push_back(Subscription{issued, std::move(held)});
+    m_advised.push_back(issued);
+    *cookie = issued;
+    return result;
+}
+
+HRESULT FakeCore::Unadvise(DWORD cookie)
+{
+    HRESULT result;
+    const bool withheld = Intercept(PlayerCall::Unadvise, result);
+    m_unadvised.push_back(cookie);
+    if (withheld)
+        return result;
+
+    const auto found = std::find_if(m_subscriptions.begin(), m_subscriptions.end(),
+                                    [cookie](const Subscription& s) { return s.cookie == cookie; });
+    if (found == m_subscriptions.end())
+        return CONNECT_E_NOCONNECTION;
+    // Drop the sink only once the list is settled: its release may call back into the point.
+    com_ptr<IUnknown> sink = std::move(found->sink);
+    m_subscriptions.erase(found);
+    sink.reset();
+    return result;
+}
+
+// Everything below is player surface that the plug-in never calls.
+
+HRESULT STDMETHODCALLTYPE FakeCore::GetTypeInfoCount(UINT*) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE FakeCore::GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE FakeCore::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*)
+{
+    return E_NOTIMPL;
+}
+HRESULT STDMETHODCALLTYPE FakeCore::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*,
+                                           EXCEPINFO*, UINT*)
+{
+    return E_NOTIMPL;
+}
+HRESULT STDMETHODCALLTYPE FakeCore::close() { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE FakeCore::get_URL(BSTR*) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE FakeCore::put_URL(BSTR) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE FakeCore::get_openState(WMPOpenState*) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE FakeCore::get_controls(IWMPControls**) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE FakeCore::get_settings(IWMPSettings**) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE FakeCore::put_currentMedia(IWMPMedia*) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE FakeCore::get_mediaCollection(IWMPMediaCollection**) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE FakeCore::get_playlistCollection(IWMPPlaylistCollection**)
+{
+    return E_NOTIMPL;
+}
+HRESULT STDMETHODCALLTYPE FakeCore::get_versionInfo(BSTR*) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE FakeCore::launchURL(BSTR) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE FakeCore::get_network(IWMPNetwork**) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE FakeCore::get_currentPlaylist(IWMPPlaylist**) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE FakeCore::put_currentPlaylist(IWMPPlaylist*) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE FakeCore::get_cdromCollection(IWMPCdromCollection**) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE FakeCore::get_closedCaption(IWMPClosedCaption**) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE FakeCore::get_isOnline(VARIANT_BOOL*) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE FakeCore::get_Error(IWMPError**) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE FakeCore::get_status(BSTR*) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE FakeCore::EnumConnectionPoints(IEnumConnectionPoints**)
+{
+    return E_NOTIMPL;
+}

@@ -1,0 +1,242 @@
+// A scriptable stand-in for the player's core: FakeCore (IWMPCore with its IWMPEvents
+// connection point) and FakeMedia (IWMPMedia). Tests and the player simulator set what the
+// player answers, inject results into the calls the plug-in makes, and count those calls.
+#pragma once
+
+#include "framework/unique_handle.h"
+#include "plugin/player_interface.h"
+
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The player calls the plug-in relies on; each can be counted and given an injected result.
+enum class PlayerCall {
+    GetPlayState,                   // IWMPCore::get_playState
+    GetCurrentMedia,                // IWMPCore::get_currentMedia
+    QueryConnectionPointContainer,  // IWMPCore::QueryInterface for IConnectionPointContainer
+    FindConnectionPoint,            // IConnectionPointContainer::FindConnectionPoint
+    Advise,                         // IConnectionPoint::Advise
+    Unadvise,                       // IConnectionPoint::Unadvise
+    GetItemInfo,                    // IWMPMedia::getItemInfo
+    GetAttributeCount,              // IWMPMedia::get_attributeCount
+    GetAttributeName,               // IWMPMedia::getAttributeName
+    GetSourceUrl,                   // IWMPMedia::get_sourceURL
+};
+constexpr std::size_t kPlayerCallKinds = 10;
+
+// Whether a call with an injected result still gives its normal answer.
+enum class InjectedAnswer {
+    ByResult,  // a success code (S_FALSE) gives the normal answer, a failure gives none
+    Given,     // the normal answer (out-values, side effects) goes with any result
+    Withheld,  // out-values are emptied (null, 0) and the call has no effect
+};
+
+// Injected results and call counts, shared by FakeCore and FakeMedia. A call counts whatever
+// it returns. An injected result stays until it is cleared.
+class PlayerCallScript {
+public:
+    void InjectResult(PlayerCall call, HRESULT result,
+                      InjectedAnswer answer = InjectedAnswer::ByResult);
+    void ClearInjectedResult(PlayerCall call);
+    void ClearInjectedResults();
+
+    int CallCount(PlayerCall call) const;
+    void ResetCallCounts();
+
+protected:
+    // Counts one call and sets result to the injected result, or S_OK. True when the call must
+    // withhold its answer and return result at once.
+    bool Intercept(PlayerCall call, HRESULT& result);
+
+private:
+    struct Injection {
+        bool active = false;
+        HRESULT result = S_OK;
+        InjectedAnswer answer = InjectedAnswer::ByResult;
+    };
+    std::array<Injection, kPlayerCallKinds> m_injections{};
+    std::array<int, kPlayerCallKinds> m_counts{};
+};
+
+// One attribute of a media item; the name, the value or both may be absent (a null BSTR).
+struct FakeAttribute {
+    std::optional<std::wstring> name;
+    std::optional<std::wstring> value;
+};
+
+class FakeMedia final : public IWMPMedia, public PlayerCallScript {
+public:
+    static com_ptr<FakeMedia> Create();
+    // The attributes in the given order (index 0 first), then ("MediaType", mediaType) when a
+    // media type is given, so the indexes of the given attributes are as listed.
+    static com_ptr<FakeMedia> Create(std::vector<FakeAttribute> attributes,
+                                     std::optional<std::wstring> mediaType,
+                                     std::optional<std::wstring> sourceUrl = std::nullopt);
+
+    // Scripting. getItemInfo(name) answers the value of the first attribute whose name equals
+    // name exactly, and null when there is none.
+    void SetAttributes(std::vector<FakeAttribute> attributes);
+    void AddAttribute(std::optional<std::wstring> name, std::optional<std::wstring> value);
+    const std::vector<FakeAttribute>& Attributes() const { return m_attributes; }
+    // get_attributeCount answers this instead of the number of attributes; nullopt undoes it.
+    // Indexes without an attribute give E_INVALIDARG and a null name.
+    void OverrideAttributeCount(std::optional<LONG> count);
+    void SetSourceUrl(std::optional<std::wstring> url);
+
+    ULONG RefCount() const { return static_cast<ULONG>(m_refs); }
+    // FakeMedia objects alive in the process, to catch leaked or over-released items.
+    static LONG LiveObjects();
+
+    // IUnknown: IUnknown, IDispatch and IWMPMedia.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    // IDispatch: not implemented.
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT nameCount,
+                                            LCID lcid, DISPID* ids) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags,
+                                     DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+                                     UINT* argError) override;
+
+    // IWMPMedia: get_sourceURL, get_attributeCount, getAttributeName and getItemInfo answer
+    // from the script; the rest are not implemented.
+    HRESULT STDMETHODCALLTYPE get_isIdentical(IWMPMedia* other, VARIANT_BOOL* same) override;
+    HRESULT STDMETHODCALLTYPE get_sourceURL(BSTR* url) override;
+    HRESULT STDMETHODCALLTYPE get_name(BSTR* name) override;
+    HRESULT STDMETHODCALLTYPE put_name(BSTR name) override;
+    HRESULT STDMETHODCALLTYPE get_imageSourceWidth(LONG* width) override;
+    HRESULT STDMETHODCALLTYPE get_imageSourceHeight(LONG* height) override;
+    HRESULT STDMETHODCALLTYPE get_markerCount(LONG* count) override;
+    HRESULT STDMETHODCALLTYPE getMarkerTime(LONG marker, double* time) override;
+    HRESULT STDMETHODCALLTYPE getMarkerName(LONG marker, BSTR* name) override;
+    HRESULT STDMETHODCALLTYPE get_duration(double* duration) override;
+    HRESULT STDMETHODCALLTYPE get_durationString(BSTR* duration) override;
+    HRESULT STDMETHODCALLTYPE get_attributeCount(LONG* count) override;
+    HRESULT STDMETHODCALLTYPE getAttributeName(LONG index, BSTR* name) override;
+    HRESULT STDMETHODCALLTYPE getItemInfo(BSTR name, BSTR* value) override;
+    HRESULT STDMETHODCALLTYPE setItemInfo(BSTR name, BSTR value) override;
+    HRESULT STDMETHODCALLTYPE getItemInfoByAtom(LONG atom, BSTR* value) override;
+    HRESULT STDMETHODCALLTYPE isMemberOf(IWMPPlaylist* playlist, VARIANT_BOOL* member) override;
+    HRESULT STDMETHODCALLTYPE isReadOnlyItem(BSTR name, VARIANT_BOOL* readOnly) override;
+
+private:
+    FakeMedia();
+    ~FakeMedia();
+
+    LONG m_refs = 0;
+    std::vector<FakeAttribute> m_attributes;
+    std::optional<LONG> m_attributeCount;
+    std::optional<std::wstring> m_sourceUrl;
+};
+
+// How the IWMPEvents connection point treats Advise.
+enum class AdvisePolicy {
+    RequireEventsSink,  // as the player does: the sink must answer IWMPEvents, else
+                        // CONNECT_E_CANNOTCONNECT and nothing held
+    AcceptAnySink,      // any IUnknown is kept as the sink
+    Refuse,             // every Advise fails with the chosen result, nothing held
+};
+
+class FakeEventsPoint;
+
+class FakeCore final : public IWMPCore, public IConnectionPointContainer, public PlayerCallScript {
+public:
+    static com_ptr<FakeCore> Create();
+
+    // Scripting: the play state (wmppsUndefined at first) and the current item (none at first;
+    // the core keeps a reference to it).
+    void SetPlayState(WMPPlayState state) { m_playState = state; }
+    WMPPlayState PlayState() const { return m_playState; }
+    void SetCurrentMedia(IWMPMedia* media);
+
+    // The IWMPEvents connection point. Cookies are non-zero and never reused by one core.
+    void SetAdvisePolicy(AdvisePolicy policy, HRESULT refusal = CONNECT_E_CANNOTCONNECT);
+    // Cookies handed out by successful Advise calls, in order.
+    const std::vector<DWORD>& AdvisedCookies() const { return m_advised; }
+    // Cookies passed to Unadvise, in order, whatever its result.
+    const std::vector<DWORD>& UnadvisedCookies() const { return m_unadvised; }
+    std::size_t SubscriptionCount() const { return m_subscriptions.size(); }
+    // The sink held for a cookie (the IWMPEvents the sink gave, or the IUnknown passed when
+    // any sink is accepted), or null.
+    com_ptr<IUnknown> SinkFor(DWORD cookie) const;
+
+    ULONG RefCount() const { return static_cast<ULONG>(m_refs); }
+    // FakeCore objects alive in the process. A connection point handed out holds its core, so a
+    // leaked point shows here too.
+    static LONG LiveObjects();
+
+    // IUnknown: IUnknown, IDispatch, IWMPCore and IConnectionPointContainer.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    // IDispatch: not implemented.
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT nameCount,
+                                            LCID lcid, DISPID* ids) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags,
+                                     DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+                                     UINT* argError) override;
+
+    // IWMPCore: get_playState and get_currentMedia answer from the script; the rest are not
+    // implemented.
+    HRESULT STDMETHODCALLTYPE close() override;
+    HRESULT STDMETHODCALLTYPE get_URL(BSTR* url) override;
+    HRESULT STDMETHODCALLTYPE put_URL(BSTR url) override;
+    HRESULT STDMETHODCALLTYPE get_openState(WMPOpenState* state) override;
+    HRESULT STDMETHODCALLTYPE get_playState(WMPPlayState* state) override;
+    HRESULT STDMETHODCALLTYPE get_controls(IWMPControls** controls) override;
+    HRESULT STDMETHODCALLTYPE get_settings(IWMPSettings** settings) override;
+    HRESULT STDMETHODCALLTYPE get_currentMedia(IWMPMedia** media) override;
+    HRESULT STDMETHODCALLTYPE put_currentMedia(IWMPMedia* media) override;
+    HRESULT STDMETHODCALLTYPE get_mediaCollection(IWMPMediaCollection** collection) override;
+    HRESULT STDMETHODCALLTYPE get_playlistCollection(IWMPPlaylistCollection** collection) override;
+    HRESULT STDMETHODCALLTYPE get_versionInfo(BSTR* version) override;
+    HRESULT STDMETHODCALLTYPE launchURL(BSTR url) override;
+    HRESULT STDMETHODCALLTYPE get_network(IWMPNetwork** network) override;
+    HRESULT STDMETHODCALLTYPE get_currentPlaylist(IWMPPlaylist** playlist) override;
+    HRESULT STDMETHODCALLTYPE put_currentPlaylist(IWMPPlaylist* playlist) override;
+    HRESULT STDMETHODCALLTYPE get_cdromCollection(IWMPCdromCollection** collection) override;
+    HRESULT STDMETHODCALLTYPE get_closedCaption(IWMPClosedCaption** caption) override;
+    HRESULT STDMETHODCALLTYPE get_isOnline(VARIANT_BOOL* online) override;
+    HRESULT STDMETHODCALLTYPE get_Error(IWMPError** error) override;
+    HRESULT STDMETHODCALLTYPE get_status(BSTR* status) override;
+
+    // IConnectionPointContainer: only IWMPEvents has a point.
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** points) override;
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** point) override;
+
+private:
+    friend class FakeEventsPoint;
+
+    FakeCore();
+    ~FakeCore();
+
+    HRESULT Advise(IUnknown* sink, DWORD* cookie);
+    HRESULT Unadvise(DWORD cookie);
+
+    struct Subscription {
+        DWORD cookie;
+        com_ptr<IUnknown> sink;
+    };
+
+    LONG m_refs = 0;
+    WMPPlayState m_playState = wmppsUndefined;
+    com_ptr<IWMPMedia> m_currentMedia;
+    AdvisePolicy m_advisePolicy = AdvisePolicy::RequireEventsSink;
+    HRESULT m_refusal = CONNECT_E_CANNOTCONNECT;
+    DWORD m_nextCookie = 1;
+    std::vector<Subscription> m_subscriptions;
+    std::vector<DWORD> m_advised;
+    std::vector<DWORD> m_unadvised;
+};

@@ -34,7 +34,7 @@ const AttributeRow kAttributeTable[] = {
 };
 
 // A real player reports a few dozen attributes. The bound only keeps a player that reports
-// a absurd count from holding the user-interface thread in this loop for good.
+// an absurd count from holding the user-interface thread in this loop for good.
 constexpr long kMaxAttributeIndexes = 4096;
 
 unique_bstr AllocBstr(const std::wstring& text)
@@ -111,25 +111,29 @@ Track TunelorePlugin::CaptureTrack()
     if (url)
         track.sourceUrl = NarrowFromWide(url.get());
 
+    // The wanted names in the player's string type, made once per capture rather than once
+    // per index and row: the tick runs this for every index while the player plays.
+    unique_bstr names[std::size(kAttributeTable)];
+    for (size_t row = 0; row < std::size(kAttributeTable); ++row)
+        names[row] = AllocBstr(WideFromNarrow(kAttributeTable[row].name));
+
     const long indexes = std::min(count, kMaxAttributeIndexes);
     for (long index = 0; index < indexes; ++index) {
-        for (const AttributeRow& row : kAttributeTable)
-            ReadAttribute(item.get(), index, row.name, track.*row.field);
+        for (size_t row = 0; row < std::size(kAttributeTable); ++row)
+            ReadAttribute(item.get(), index, names[row].get(), track.*kAttributeTable[row].field);
     }
     return track;
 }
 
-void TunelorePlugin::ReadAttribute(IWMPMedia* item, long index, const char* name, std::string& field)
+void TunelorePlugin::ReadAttribute(IWMPMedia* item, long index, BSTR name, std::string& field)
 {
     unique_bstr attributeName;
     item->getAttributeName(index, attributeName.put());
-
-    const unique_bstr wanted = AllocBstr(WideFromNarrow(name));
-    if (!TextEquals(attributeName.get(), wanted.get()))
+    if (!TextEquals(attributeName.get(), name))
         return;
 
     unique_bstr value;
-    item->getItemInfo(wanted.get(), value.put());
+    item->getItemInfo(name, value.put());
     // An empty value never clears what another index wrote.
     std::string narrow = NarrowFromWide(value.get());
     if (!narrow.empty())

@@ -42,7 +42,8 @@ public:
 
     void Poll();
     Track CaptureTrack();
-    void ReadAttribute(IWMPMedia* item, long index, const char* name, std::string& field);
+    // name is one of the attribute names the capture looks for, in the player's string type.
+    void ReadAttribute(IWMPMedia* item, long index, BSTR name, std::string& field);
 
 private:
     // The non-delegating IUnknown that an aggregating outer object holds.

@@ -11,6 +11,7 @@ HOST_PACKAGES=(
   wine wine64 xvfb xauth
   googletest clang libclang-rt-14-dev
   debootstrap nsis
+  libbenchmark-dev libcurl4-openssl-dev
 )
 
 WINE32_ROOT="${TUNELORE_WINE32_ROOT:-/var/cache/tunelore/wine32-root}"

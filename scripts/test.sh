@@ -57,6 +57,8 @@ run_windows() {
   [ "${count:-0}" -ge "$min_tests" ] || { echo "$preset ran ${count:-0} tests, expected at least $min_tests" >&2; exit 1; }
   step "$preset: binaries import only Windows system DLLs"
   scripts/check-imports "build/$preset"
+  step "$preset: release checks on the DLL"
+  scripts/check-release "build/$preset" "$preset"
 }
 
 trap 'scripts/wine-rig unmount >/dev/null 2>&1 || true' EXIT
@@ -68,5 +70,14 @@ for preset in "${PRESETS[@]}"; do
     *) echo "unknown preset $preset" >&2; exit 2 ;;
   esac
 done
+
+# The installer carries both DLLs, so it is built and tried once both presets have passed.
+if [[ " ${PRESETS[*]} " == *" win32 "* && " ${PRESETS[*]} " == *" win64 "* ]]; then
+  step "installer: build"
+  scripts/build-installer build/win32 build/win64 build/installer
+  step "installer: install and remove under Wine (64-bit and 32-bit Windows)"
+  scripts/test-installer build/installer/Tunelore-Setup.exe win64
+  scripts/test-installer build/installer/Tunelore-Setup.exe win32
+fi
 
 step "all tests passed"

@@ -4,6 +4,7 @@
 #include "plugin/player_interface.h"
 #include "res/resource.h"
 #include "tests/win/lyrics_service_client.h"
+#include "tests/win/settings_registry.h"
 #include "tools/dll_watch/dll_watch.h"
 #include "tools/fake_player/fake_player.h"
 
@@ -27,7 +28,6 @@ using CanUnloadNowFunction = HRESULT(STDAPICALLTYPE*)();
 
 // {921BC298-60F8-4557-A01D-ECEE7CC020A1}
 constexpr CLSID kPluginClass = {0x921bc298, 0x60f8, 0x4557, {0xa0, 0x1d, 0xec, 0xee, 0x7c, 0xc0, 0x20, 0xa1}};
-constexpr char kSettingsKeyPath[] = "software\\Quillmark\\Tunelore plugin\\Settings";
 constexpr UINT kIconCallbackMessage = WM_APP + 1;
 constexpr UINT kIconAndTip = NIF_MESSAGE | NIF_ICON | NIF_TIP;
 // The narrow record up to and including its item GUID.
@@ -45,34 +45,6 @@ std::string DllPath()
     std::string path = std::string("Z:") + TUNELORE_DLL_PATH;
     std::replace(path.begin(), path.end(), '/', '\\');
     return path;
-}
-
-bool WriteSetting(const char* name, DWORD value)
-{
-    unique_hkey key;
-    return ::RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(),
-                             nullptr) == ERROR_SUCCESS &&
-           ::RegSetValueExA(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)) ==
-               ERROR_SUCCESS;
-}
-
-struct StoredValue {
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
-};
-
-std::optional<StoredValue> ReadSetting(const char* name)
-{
-    unique_hkey key;
-    if (::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
-        return std::nullopt;
-    StoredValue value;
-    value.data.resize(64);
-    DWORD size = static_cast<DWORD>(value.data.size());
-    if (::RegQueryValueExA(key.get(), name, nullptr, &value.type, value.data.data(), &size) != ERROR_SUCCESS)
-        return std::nullopt;
-    value.data.resize(size);
-    return value;
 }
 
 // The notifier window of this process: other test programs in the prefix may have their own.
@@ -126,7 +98,7 @@ protected:
         ASSERT_NE(m_port, 0) << "no lyrics service port in " TUNELORE_SERVICE_PORT_FILE;
         ASSERT_TRUE(m_proxy.pointAt(m_port));
         ASSERT_TRUE(m_service.reset());
-        ::RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKeyPath);
+        DeleteSettingsKey();
         // No update check on the first tick, and no balloons, unless a test asks for them.
         ASSERT_TRUE(WriteSetting("Check updates", 0));
         ASSERT_TRUE(WriteSetting("Tip enabled", 0));
@@ -141,7 +113,7 @@ protected:
         m_factory.reset();
         m_watch.reset();
         m_core.reset();
-        ::RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKeyPath);
+        DeleteSettingsKey();
         if (m_comStarted)
             ::CoUninitialize();
     }

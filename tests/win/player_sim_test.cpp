@@ -4,6 +4,7 @@
 #include "res/resource.h"
 #include "tests/win/lyrics_service_client.h"
 #include "tests/win/player_sim_driver.h"
+#include "tests/win/settings_registry.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +23,6 @@ namespace {
 
 using namespace std::string_literals;
 
-constexpr char kSettingsKey[] = "software\\Quillmark\\Tunelore plugin\\Settings";
 // A run's own time limit is its playlist and 30 s; this only catches a simulator that hangs.
 constexpr DWORD kRunLimitMs = 120000;
 constexpr DWORD kRegistrationLimitMs = 60000;
@@ -72,46 +72,10 @@ int Regsvr32(bool unregister)
                     kRegistrationLimitMs);
 }
 
-bool WriteSetting(const char* name, DWORD value)
-{
-    unique_hkey key;
-    return ::RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(),
-                             nullptr) == ERROR_SUCCESS &&
-           ::RegSetValueExA(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)) ==
-               ERROR_SUCCESS;
-}
-
-struct StoredValue {
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
-
-    std::int64_t Number() const
-    {
-        std::uint64_t value = 0;
-        for (std::size_t i = data.size(); i-- > 0;)
-            value = (value << 8) | data[i];
-        return data.size() == 4 ? static_cast<std::int32_t>(value) : static_cast<std::int64_t>(value);
-    }
-};
-
-std::optional<StoredValue> ReadSetting(const char* name)
-{
-    unique_hkey key;
-    if (::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
-        return std::nullopt;
-    StoredValue value;
-    value.data.resize(64);
-    DWORD size = static_cast<DWORD>(value.data.size());
-    if (::RegQueryValueExA(key.get(), name, nullptr, &value.type, value.data.data(), &size) != ERROR_SUCCESS)
-        return std::nullopt;
-    value.data.resize(size);
-    return value;
-}
-
 // Fresh settings for a run: the given values, and no update check made yet.
 bool StartSettings(std::initializer_list<std::pair<const char*, DWORD>> values)
 {
-    ::RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey);
+    DeleteSettingsKey();
     for (const auto& [name, value] : values) {
         if (!WriteSetting(name, value))
             return false;
@@ -239,7 +203,7 @@ protected:
     static void TearDownTestSuite()
     {
         Regsvr32(true);
-        ::RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey);
+        DeleteSettingsKey();
         s_run.reset();
         s_scope.reset();
     }
@@ -435,7 +399,7 @@ protected:
         ASSERT_TRUE(m_scope.Service().setVersion("2.2"));
         ASSERT_TRUE(StartSettings({{"Tip enabled", 0}, {"Check updates", 1}}));
     }
-    void TearDown() override { ::RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey); }
+    void TearDown() override { DeleteSettingsKey(); }
 
     SimRun RunAnswering(const char* button)
     {
@@ -533,7 +497,7 @@ protected:
         ASSERT_TRUE(StartSettings({{"Tip enabled", 1}, {"Check updates", 0}, {"Balloon delay", 0},
                                    {"Balloon timeout", 10}}));
     }
-    void TearDown() override { ::RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey); }
+    void TearDown() override { DeleteSettingsKey(); }
 
     ServiceScope m_scope;
 };
@@ -605,7 +569,7 @@ protected:
 
     static void TearDownTestSuite()
     {
-        ::RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey);
+        DeleteSettingsKey();
         s_run.reset();
         s_scope.reset();
     }

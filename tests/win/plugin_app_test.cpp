@@ -5,6 +5,7 @@
 #include "plugin/plugin_app.h"
 #include "plugin/tunelore_plugin.h"
 #include "settings/settings.h"
+#include "tests/win/settings_registry.h"
 #include "tests/win/shell_recorder.h"
 
 #include <gtest/gtest.h>
@@ -14,14 +15,6 @@
 namespace {
 
 constexpr char kAppKey[] = "software\\Quillmark\\Tunelore plugin";
-constexpr char kSettingsKey[] = "software\\Quillmark\\Tunelore plugin\\Settings";
-
-bool ReadDword(const char* name, DWORD& value)
-{
-    DWORD size = sizeof(value);
-    return ::RegGetValueA(HKEY_CURRENT_USER, kSettingsKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size) ==
-           ERROR_SUCCESS;
-}
 
 class PluginAppTest : public ShellAndClockTest {
 protected:
@@ -30,16 +23,8 @@ protected:
         ShellAndClockTest::SetUp();
         ::RegDeleteTreeA(HKEY_CURRENT_USER, kAppKey);
         // Stored settings that differ from the defaults, and no update check on the first tick.
-        HKEY key = nullptr;
-        ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                                    nullptr),
-                  ERROR_SUCCESS);
-        const DWORD delay = 12;
-        const DWORD checks = 0;
-        ::RegSetValueExA(key, "Balloon delay", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&delay), sizeof(delay));
-        ::RegSetValueExA(key, "Check updates", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&checks),
-                         sizeof(checks));
-        ::RegCloseKey(key);
+        ASSERT_TRUE(WriteSetting("Balloon delay", 12));
+        ASSERT_TRUE(WriteSetting("Check updates", 0));
     }
 
     void TearDown() override
@@ -81,25 +66,26 @@ TEST_F(PluginAppTest, ExitSavesSettingsBeforeTheIconGoesAndEndsTheModule)
     ASSERT_TRUE(app.InitInstance());
     GetSettings().BalloonTimeout = 21;
 
-    DWORD timeoutAtIconDelete = 0;
+    std::int64_t timeoutAtIconDelete = 0;
     bool deleted = false;
     m_shell.onNotify = [&](const NotifyCall& call) {
         if (call.message == NIM_DELETE) {
             deleted = true;
-            ReadDword("Balloon timeout", timeoutAtIconDelete);
+            if (const auto stored = ReadSetting("Balloon timeout"))
+                timeoutAtIconDelete = stored->Number();
         }
     };
     app.ExitInstance();
 
     EXPECT_TRUE(deleted);
-    EXPECT_EQ(timeoutAtIconDelete, 21u);
+    EXPECT_EQ(timeoutAtIconDelete, 21);
     EXPECT_EQ(::FindWindowA("Static", "TuneloreWnd"), nullptr);
     EXPECT_EQ(g_lookup, nullptr);
     void* factory = nullptr;
     EXPECT_EQ(Module().GetClassObject(CLSID_TunelorePlugin, IID_IClassFactory, &factory), CLASS_E_CLASSNOTAVAILABLE);
-    DWORD delay = 0;
-    ASSERT_TRUE(ReadDword("Balloon delay", delay));
-    EXPECT_EQ(delay, 12u);
+    const auto delay = ReadSetting("Balloon delay");
+    ASSERT_TRUE(delay.has_value());
+    EXPECT_EQ(delay->Number(), 12);
 }
 
 }  // namespace

@@ -61,6 +61,9 @@ TUNELORE_HANDLE_TRAITS(hwnd_traits, HWND, ::DestroyWindow);
 TUNELORE_HANDLE_TRAITS(hmenu_traits, HMENU, ::DestroyMenu);
 TUNELORE_HANDLE_TRAITS(hmodule_traits, HMODULE, ::FreeLibrary);
 TUNELORE_HANDLE_TRAITS(bstr_traits, BSTR, ::SysFreeString);
+TUNELORE_HANDLE_TRAITS(hicon_traits, HICON, ::DestroyIcon);
+TUNELORE_HANDLE_TRAITS(hbitmap_traits, HBITMAP, ::DeleteObject);
+TUNELORE_HANDLE_TRAITS(hdc_traits, HDC, ::DeleteDC);  // a memory DC; a window's DC is released instead
 
 #undef TUNELORE_HANDLE_TRAITS
 
@@ -70,6 +73,9 @@ using unique_hwnd = unique_handle<hwnd_traits>;
 using unique_hmenu = unique_handle<hmenu_traits>;
 using unique_hmodule = unique_handle<hmodule_traits>;
 using unique_bstr = unique_handle<bstr_traits>;
+using unique_hicon = unique_handle<hicon_traits>;
+using unique_hbitmap = unique_handle<hbitmap_traits>;
+using unique_hdc = unique_handle<hdc_traits>;
 
 // A COM interface pointer of the same shape; put() feeds out-parameters.
 template <typename T>

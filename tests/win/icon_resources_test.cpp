@@ -17,19 +17,6 @@
 
 namespace {
 
-struct hicon_traits {
-    using pointer = HICON;
-    static constexpr pointer invalid() { return nullptr; }
-    static void close(pointer value) { ::DestroyIcon(value); }
-};
-struct hbitmap_traits {
-    using pointer = HBITMAP;
-    static constexpr pointer invalid() { return nullptr; }
-    static void close(pointer value) { ::DeleteObject(value); }
-};
-using unique_hicon = unique_handle<hicon_traits>;
-using unique_hbitmap = unique_handle<hbitmap_traits>;
-
 struct Pixel {
     std::uint8_t red, green, blue;
     bool opaque;

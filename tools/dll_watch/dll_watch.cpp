@@ -33,22 +33,6 @@ using UnregisterNotification = LONG(NTAPI*)(void* cookie);
 // A successful ShellExecute answers a value above 32.
 const HINSTANCE kOpenedWithoutForwarding = reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(42));
 
-struct hbitmap_traits {
-    using pointer = HBITMAP;
-    static constexpr pointer invalid() { return nullptr; }
-    static void close(pointer value) { ::DeleteObject(value); }
-};
-struct hdc_traits {
-    using pointer = HDC;
-    static constexpr pointer invalid() { return nullptr; }
-    static void close(pointer value) { ::DeleteDC(value); }
-};
-struct hicon_traits {
-    using pointer = HICON;
-    static constexpr pointer invalid() { return nullptr; }
-    static void close(pointer value) { ::DestroyIcon(value); }
-};
-
 // The one watch the replacement functions report to, and the functions they pass calls on to.
 // The real functions start as the host's own imports and become whatever the DLL's table held.
 std::atomic<DllWatch*> g_active{nullptr};
@@ -342,9 +326,9 @@ std::optional<DllWatch::IconBits> DllWatch::ReadIcon(HICON icon, SIZE& size)
     ICONINFO info{};
     if (!icon || !::GetIconInfo(icon, &info))
         return std::nullopt;
-    const unique_handle<hbitmap_traits> color(info.hbmColor);
-    const unique_handle<hbitmap_traits> mask(info.hbmMask);
-    const unique_handle<hdc_traits> dc(::CreateCompatibleDC(nullptr));
+    const unique_hbitmap color(info.hbmColor);
+    const unique_hbitmap mask(info.hbmMask);
+    const unique_hdc dc(::CreateCompatibleDC(nullptr));
     BITMAP description{};
     if (!dc || ::GetObjectA(color ? color.get() : mask.get(), sizeof(description), &description) != sizeof(description))
         return std::nullopt;
@@ -393,7 +377,7 @@ const DllWatch::ReferencePictures& DllWatch::ReferencesAt(SIZE size)
     // Private copies at the icon's size, not the shared handles the DLL may hold: handles of
     // two loads need not be equal.
     for (const int id : {IDI_FOUND, IDI_IDLE}) {
-        const unique_handle<hicon_traits> reference(static_cast<HICON>(
+        const unique_hicon reference(static_cast<HICON>(
             ::LoadImageA(m_module, MAKEINTRESOURCEA(id), IMAGE_ICON, size.cx, size.cy, LR_DEFAULTCOLOR)));
         SIZE referenceSize{};
         (id == IDI_FOUND ? pictures.found : pictures.idle) = ReadIcon(reference.get(), referenceSize);

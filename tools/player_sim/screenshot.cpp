@@ -16,16 +16,6 @@ struct screen_dc_traits {
     static constexpr pointer invalid() { return nullptr; }
     static void close(pointer value) { ::ReleaseDC(nullptr, value); }
 };
-struct memory_dc_traits {
-    using pointer = HDC;
-    static constexpr pointer invalid() { return nullptr; }
-    static void close(pointer value) { ::DeleteDC(value); }
-};
-struct bitmap_traits {
-    using pointer = HBITMAP;
-    static constexpr pointer invalid() { return nullptr; }
-    static void close(pointer value) { ::DeleteObject(value); }
-};
 
 }  // namespace
 
@@ -39,7 +29,7 @@ bool SaveScreenshot(const std::string& path, std::string& why)
     const int width = ::GetSystemMetrics(SM_CXSCREEN);
     const int height = ::GetSystemMetrics(SM_CYSCREEN);
     const unique_handle<screen_dc_traits> screen(::GetDC(nullptr));
-    const unique_handle<memory_dc_traits> memory(::CreateCompatibleDC(screen.get()));
+    const unique_hdc memory(::CreateCompatibleDC(screen.get()));
     if (width <= 0 || height <= 0 || !screen || !memory) {
         why = "the screen cannot be read";
         return false;
@@ -53,7 +43,7 @@ bool SaveScreenshot(const std::string& path, std::string& why)
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    const unique_handle<bitmap_traits> bitmap(
+    const unique_hbitmap bitmap(
         ::CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (!bitmap || !bits) {
         why = "no memory for the picture";

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <limits>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "framework/module.h"
+#include "notifier/notifier_wnd.h"
 #include "res/resource.h"
 #include "settings/settings.h"
 #include "tests/win/dialog_driver.h"
@@ -258,6 +260,58 @@ TEST_F(UpdateCheckTest, QuestionIsOwnedByTheGivenWindow)
 
     ASSERT_TRUE(driver.Completed()) << driver.Outcome();
     EXPECT_EQ(owner, parent);
+}
+
+// --- Ticks while the question is open --------------------------------------------------
+
+int g_clockReads = 0;
+std::int64_t g_countingNow = kNow;
+
+std::int64_t CountingClock()
+{
+    ++g_clockReads;
+    return g_countingNow;
+}
+
+TEST_F(UpdateCheckTest, TicksArrivingWhileTheQuestionIsOpenStartNoSecondCheck)
+{
+    ASSERT_TRUE(m_service.setVersion("3.0"));
+    CNotifierWnd window(ModuleInstance());
+    ASSERT_NE(window.m_hWnd, nullptr);
+    // A shown balloon makes every later tick read the clock once: that is how this test sees the
+    // window's own ticks arrive inside the question's modal loop.
+    GetSettings().BalloonTimeout = static_cast<std::int32_t>(10 * kDay);
+    window.ShowFound("Rain Song", "http://lyrics.example/1", kNow - 100);
+    g_countingNow = kNow;
+    SetClockSource(&CountingClock);
+
+    int readsAtOpen = -1;
+    int mostQuestions = 0;
+    DialogDriver driver(
+        {[&] {
+             if (FindDialog(kQuestionCaption) == nullptr)
+                 return false;
+             readsAtOpen = g_clockReads;
+             // Days pass while the question waits: only the window's guard keeps a nested tick
+             // from checking again.
+             g_countingNow = kNow + 2 * kDay;
+             return true;
+         },
+         [&] {
+             mostQuestions = std::max(mostQuestions, CountDialogs(kQuestionCaption));
+             return g_clockReads - readsAtOpen >= 2;
+         },
+         [&] {
+             PostClick(FindDialog(kQuestionCaption), IDCANCEL);
+             return true;
+         }},
+        15000);
+    // The first tick starts the check, whose question runs a modal loop that keeps ticking.
+    ::SendMessageA(window.m_hWnd, WM_TIMER, IDT_TICK, 0);
+
+    EXPECT_TRUE(driver.Completed()) << driver.Outcome();
+    EXPECT_EQ(mostQuestions, 1);
+    EXPECT_EQ(VersionRequests(), 1);
 }
 
 }  // namespace

@@ -19,3 +19,17 @@ function(tunelore_windows_defines target)
   target_compile_definitions(${target} PUBLIC
     WINVER=0x0601 _WIN32_WINNT=0x0601 _WIN32_IE=0x0800 NOMINMAX STRICT)
 endfunction()
+
+# Test programs and tools are never shipped: under mingw, debug information (and, for tests,
+# optimisation) doubles their compile and link times and buys nothing here. Tools stay
+# optimised, since the benchmarks time the fake player beside the plug-in.
+function(tunelore_test_only_code target)
+  if(WIN32)
+    target_compile_options(${target} PRIVATE -O0 -g0)
+  endif()
+endfunction()
+function(tunelore_tool_code target)
+  if(WIN32)
+    target_compile_options(${target} PRIVATE -g0)
+  endif()
+endfunction()

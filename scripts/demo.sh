@@ -22,7 +22,22 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-preset=${TUNELORE_DEMO_PRESET:-win32}
+say() { printf '\n== %s\n' "$*"; }
+
+say "set-up"
+bash scripts/setup.sh
+print_wine32_mode
+# The shipping 32-bit DLL where the machine runs 32-bit programs; the 64-bit twin, the same
+# plug-in built for x86-64, where it does not.
+if [ -n "${TUNELORE_DEMO_PRESET:-}" ]; then
+  preset=$TUNELORE_DEMO_PRESET
+elif [ "$(wine32_mode)" = native ]; then
+  preset=win32
+else
+  preset=win64
+  echo "This machine runs no 32-bit programs: the demo shows the 64-bit twin of the plug-in, Tunelore-WMP.dll"
+  echo "built for x86-64, in the 64-bit player simulator (set TUNELORE_DEMO_PRESET=win32 to insist)."
+fi
 arch=$preset
 build=$(realpath -m "${TUNELORE_DEMO_BUILD:-build/$preset}")
 prefix=$build/wineprefix
@@ -32,9 +47,6 @@ playlist=tools/player_sim/playlists/demo.txt
 balloon_timeout=3
 [ -n "$screenshot" ] && { prefix=$state/wineprefix; balloon_timeout=6; }
 
-say() { printf '\n== %s\n' "$*"; }
-# The build tree is on the Unix side, which Wine shows as drive Z:.
-winpath() { local p; p=$(realpath -m "$1"); printf 'Z:%s' "${p//\//\\}"; }
 wine_in() { wine_cmd "$arch" "$prefix" wine "$@"; }
 reg_set() { wine_in reg add "$1" /v "$2" /t "$3" /d "$4" /f >/dev/null; }
 
@@ -47,7 +59,7 @@ cleanup() {
   fi
   if [ "$rig" = 1 ]; then
     # Back to the port where nothing listens, as the tests expect the prefix.
-    reg_set 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings' ProxyServer REG_SZ 127.0.0.1:9
+    reg_set "$TUNELORE_INTERNET_SETTINGS" ProxyServer REG_SZ "$TUNELORE_NULL_PROXY"
     scripts/wine-rig stop "$arch" "$prefix"
   fi
   bash tools/lyrics_service/fixture.sh stop "$state/service" >/dev/null 2>&1
@@ -56,9 +68,9 @@ cleanup() {
   exit $status
 }
 trap cleanup EXIT
-
-say "set-up"
-bash scripts/setup.sh
+# Interrupted, it still leaves no wineserver, service or mount behind.
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 say "build ($preset): the plug-in DLL and the player simulator"
 cmake --preset "$preset" -B "$build" >/dev/null
@@ -87,11 +99,11 @@ if [ -n "$screenshot" ]; then
   scripts/wine-rig stop "$arch" "$prefix"
   scripts/wine-rig start "$arch" "$prefix"
 fi
-reg_set 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings' ProxyEnable REG_DWORD 1
-reg_set 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings' ProxyServer REG_SZ "127.0.0.1:$port"
+reg_set "$TUNELORE_INTERNET_SETTINGS" ProxyEnable REG_DWORD 1
+reg_set "$TUNELORE_INTERNET_SETTINGS" ProxyServer REG_SZ "127.0.0.1:$port"
 echo "WinINet's proxy is 127.0.0.1:$port, the lyrics service"
 # Balloons on and short, and no update check made yet, so that the first tick makes one.
-settings='HKCU\software\Quillmark\Tunelore plugin\Settings'
+settings=$TUNELORE_SETTINGS_KEY
 wine_in reg delete "$settings" /f >/dev/null 2>&1 || true
 reg_set "$settings" "Tip enabled" REG_DWORD 1
 reg_set "$settings" "Check updates" REG_DWORD 1

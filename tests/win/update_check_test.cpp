@@ -195,12 +195,15 @@ TEST_F(UpdateCheckTest, LastCheckIsSetBeforeTheRequestGoesOut)
     // for it; the check's thread is then blocked inside the exchange, after its last write.
     ASSERT_TRUE(m_service.scheduleNext(FieldMap{{"delay", "1"}}));
     std::atomic<std::int64_t> seenDuringRequest{0};
-    std::thread watcher([this, &seenDuringRequest] {
+    std::atomic<bool> checkDone{false};
+    // No budget of its own: it looks until the check is over, however slow the machine.
+    std::thread watcher([this, &seenDuringRequest, &checkDone] {
         const LyricsServiceControl service(m_port);
-        for (int attempt = 0; attempt < 250; ++attempt) {
+        while (!checkDone) {
             std::vector<RecordedRequest> requests;
             if (service.requests(requests) && !requests.empty()) {
-                seenDuringRequest = GetSettings().LastUpdateCheck;
+                if (!checkDone)
+                    seenDuringRequest = GetSettings().LastUpdateCheck;
                 return;
             }
             ::Sleep(20);
@@ -208,6 +211,7 @@ TEST_F(UpdateCheckTest, LastCheckIsSetBeforeTheRequestGoesOut)
     });
 
     RunAnswering(IDCANCEL);
+    checkDone = true;
     watcher.join();
 
     EXPECT_EQ(seenDuringRequest.load(), kNow);

@@ -1,6 +1,8 @@
 // The module, its lock count, the generic class factory and the registration of its classes.
 #include "framework/com_module.h"
 
+#include "framework/boundary.h"
+
 #include <new>
 #include <string>
 
@@ -51,7 +53,8 @@ public:
         // An aggregate hands its inner object nothing but its own IUnknown.
         if (outer != nullptr && iid != IID_IUnknown)
             return CLASS_E_NOAGGREGATION;
-        return m_create(outer, iid, object);
+        // COM's caller is below: a creator that throws has made no object.
+        return HresultAtBoundary([&] { return m_create(outer, iid, object); });
     }
 
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override

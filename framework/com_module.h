@@ -1,6 +1,7 @@
 // The in-process COM server's module: the object map, the module lock count that answers
 // DllCanUnloadNow, one generic class factory per class, created on first request and cached
-// by the module, and the registration of the map's classes from their registrar scripts.
+// by the module, the registration of the map's classes from their registrar scripts, and the
+// lock that the module's own nested message loops hold.
 #pragma once
 
 #include <windows.h>
@@ -58,3 +59,18 @@ private:
 
 // The module of this server.
 ComModule& Module();
+
+// Holds a module lock for as long as it lives. The module's own nested message loops (a
+// tracked menu, a modal dialog, a message box) hold one: while they run, the module's code is
+// on the stack, and a host that releases its last object from inside such a loop and asks
+// DllCanUnloadNow must hear S_FALSE, not free the DLL under the loop.
+class ModuleLock {
+public:
+    explicit ModuleLock(ComModule& module = Module()) noexcept : m_module(module) { m_module.Lock(); }
+    ~ModuleLock() { m_module.Unlock(); }
+    ModuleLock(const ModuleLock&) = delete;
+    ModuleLock& operator=(const ModuleLock&) = delete;
+
+private:
+    ComModule& m_module;
+};

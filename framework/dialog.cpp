@@ -1,6 +1,8 @@
 // The modal dialog base and its data-exchange steps.
 #include "framework/dialog.h"
 
+#include "framework/boundary.h"
+#include "framework/com_module.h"
 #include "framework/module.h"
 #include "res/resource.h"
 #include "settings/number_parse.h"
@@ -83,7 +85,12 @@ void DataExchange::Control(int id, CDialogItem& item)
 void DataExchange::Fail(const std::string& message)
 {
     m_bFailed = true;
-    ::MessageBoxA(m_hDialog, message.c_str(), LoadStringResource(IDS_APP_NAME).c_str(), MB_ICONEXCLAMATION | MB_OK);
+    const std::string caption = LoadStringResource(IDS_APP_NAME);
+    {
+        // The message box runs a loop of its own with this module's code below it.
+        const ModuleLock lock;
+        ::MessageBoxA(m_hDialog, message.c_str(), caption.c_str(), MB_ICONEXCLAMATION | MB_OK);
+    }
     const HWND edit = m_idLastEdit != 0 ? ::GetDlgItem(m_hDialog, m_idLastEdit) : nullptr;
     if (edit != nullptr) {
         ::SetFocus(edit);
@@ -93,6 +100,9 @@ void DataExchange::Fail(const std::string& message)
 
 INT_PTR CDialog::DoModal()
 {
+    // The modal loop runs with this module's code below it: the module stays loaded until it
+    // has returned.
+    const ModuleLock lock;
     return ::DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(m_nIDTemplate), m_hWndParent, &CDialog::DialogProc,
                              reinterpret_cast<LPARAM>(this));
 }
@@ -144,6 +154,13 @@ void CDialog::EndDialog(INT_PTR result)
 }
 
 INT_PTR CALLBACK CDialog::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    // The dialog manager's frames are below: a handler that throws leaves the message as not
+    // handled, and the dialog as it was.
+    return CallAtBoundary<INT_PTR>(FALSE, [&] { return HandleDialogMessage(dialog, message, wParam, lParam); });
+}
+
+INT_PTR CDialog::HandleDialogMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_INITDIALOG) {
         auto* self = reinterpret_cast<CDialog*>(lParam);

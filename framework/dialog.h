@@ -35,8 +35,8 @@ public:
     // Binds the member to its control at the first exchange.
     void Control(int id, CDialogItem& item);
 
-    // Shows the message, gives the edit exchanged last the focus with its whole text selected,
-    // and stops the exchange.
+    // Shows the message (holding a module lock while the box is up), gives the edit exchanged
+    // last the focus with its whole text selected, and stops the exchange.
     void Fail(const std::string& message);
 
 private:
@@ -53,8 +53,8 @@ public:
     CDialog(const CDialog&) = delete;
     CDialog& operator=(const CDialog&) = delete;
 
-    // Runs the dialog modally: the result given to EndDialog, or -1 when the dialog cannot be
-    // created.
+    // Runs the dialog modally, holding a module lock meanwhile: the result given to EndDialog,
+    // or -1 when the dialog cannot be created.
     INT_PTR DoModal();
 
     // Runs the data exchange in the given direction; false when a step failed.
@@ -79,6 +79,7 @@ protected:
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+    static INT_PTR HandleDialogMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
     UINT m_nIDTemplate;
     HWND m_hWndParent;

@@ -2,6 +2,7 @@
 // default handling through the class's own procedure.
 #include "framework/window.h"
 
+#include "framework/boundary.h"
 #include "framework/module.h"
 
 namespace {
@@ -87,7 +88,10 @@ LRESULT CALLBACK CWnd::WindowProcThunk(HWND window, UINT message, WPARAM wParam,
     // kept for the Default() of the handler that is still on the stack.
     const CurrentMessage outer = self->m_current;
     self->m_current = CurrentMessage{message, wParam, lParam};
-    const LRESULT result = self->WindowProc(message, wParam, lParam);
+    // The window manager's frames are below: a handler that throws has done its last for
+    // this message, which is answered 0.
+    const LRESULT result =
+        CallAtBoundary<LRESULT>(0, [&] { return self->WindowProc(message, wParam, lParam); });
     self->m_current = outer;
     return result;
 }

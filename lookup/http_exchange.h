@@ -1,6 +1,6 @@
 // The two HTTP exchanges with the lyrics service (the lookup POST and the plain GET) and the
-// referrer text that both send. Each exchange is complete in itself and never fails loudly:
-// any failure comes back as the empty result.
+// referrer text that both send. Each exchange is complete in itself, bounded as a whole, and
+// never fails loudly: any failure comes back as the empty result.
 #pragma once
 
 #include "lookup/field_map.h"
@@ -10,10 +10,12 @@
 #include <cstddef>
 #include <string>
 
-// Bounds of one exchange, in milliseconds, set on its connection handle. Wine's WinINet has no
-// receive time-out of its own, so without them a service that accepts and never answers would
-// block the player's UI thread for good. The defaults are the platform's usual ones; tests
-// pass shorter ones.
+// Bounds of one exchange, in milliseconds. All three are set on its connection handle and bound
+// each of WinINet's operations (Wine's WinINet has no receive time-out of its own). The receive
+// time-out is also the bound of the whole exchange from the moment its request goes out to the
+// end of its reply, every byte of head and body and every redirect included: per operation it
+// would restart with each byte. The connect phase keeps its own time-out. The defaults are the
+// platform's usual ones; tests pass shorter ones.
 struct ExchangeTimeouts {
     DWORD connectMs = 60000;
     DWORD sendMs = 30000;
@@ -27,8 +29,14 @@ constexpr std::size_t kMaxReplyBytes = 64 * 1024;
 void setReferrer(const std::string& referrer);
 
 // POSTs the form-encoded fields to the lookup path and parses the reply; empty on any failure.
+// A reply cut short by the bound or by a failed read is parsed as far as it came: a complete
+// title element counts, an incomplete one does not.
 FieldMap postForm(const FieldMap& request, const ExchangeTimeouts& timeouts = ExchangeTimeouts());
 
-// GETs the given path ("/..." with an optional query) and returns the reply body as text;
-// empty on any failure.
+// GETs the given path ("/..." with an optional query) and returns the reply body as text, as
+// far as it came; empty on any failure.
 std::string fetchText(const std::string& path, const ExchangeTimeouts& timeouts = ExchangeTimeouts());
+
+// At the module's unload (not at the process's exit): what exchanges that ran out of time left
+// with WinINet's workers is detached from this module's code before it goes.
+void releaseAbandonedExchanges() noexcept;

@@ -1,6 +1,7 @@
 // The tray menu of the notifier window and the commands it sends back to it.
 #include "notifier/notifier_wnd.h"
 
+#include "framework/com_module.h"
 #include "framework/module.h"
 #include "framework/shell.h"
 #include "framework/unique_handle.h"
@@ -23,8 +24,9 @@ void CNotifierWnd::ShowTrayMenu()
     const UINT balloonCheck = GetSettings().TipEnabled != 0 ? MF_CHECKED : MF_UNCHECKED;
     const Item items[] = {
         {MF_STRING, IDM_HOME, "Quillmark Home"},
-        // A text item without text is drawn as a separator line.
-        {MF_STRING, 0, ""},
+        // A real separator: a text item without text would be an empty row that can be
+        // chosen, and its id 0 is IDM_HOME.
+        {MF_SEPARATOR, 0, nullptr},
         {MF_STRING | balloonCheck, IDM_ENABLE_BALLOON, "Enable Balloon"},
         {MF_STRING, IDM_SETTINGS, "Settings"},
     };
@@ -35,7 +37,9 @@ void CNotifierWnd::ShowTrayMenu()
     ::GetCursorPos(&pointer);
     // A menu whose owner is not in the foreground does not close when the user clicks elsewhere.
     ::SetForegroundWindow(m_hWnd);
-    // The choice comes back to this window as WM_COMMAND.
+    // The choice comes back to this window as WM_COMMAND. The menu's loop runs with this
+    // module's code below it: the module stays loaded until it has returned.
+    const ModuleLock lock;
     ::TrackPopupMenu(menu.get(), 0, pointer.x, pointer.y, 0, m_hWnd, nullptr);
 }
 

@@ -42,6 +42,14 @@ unique_bstr AllocBstr(const std::wstring& text)
     return unique_bstr(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
 }
 
+// A text the player handed out, owned from here on. Out-values of a failed call are not the
+// caller's: a player may leave anything there, so they are neither read nor freed, and the
+// text counts as absent.
+unique_bstr TakeText(HRESULT result, BSTR text)
+{
+    return unique_bstr(SUCCEEDED(result) ? text : nullptr);
+}
+
 // Exact, case-sensitive text equality as the player's string type compares it; an absent
 // text equals the empty text.
 bool TextEquals(BSTR left, BSTR right)
@@ -90,15 +98,21 @@ Track TunelorePlugin::CaptureTrack()
 {
     Track track;
 
+    // Out-values of failed calls are taken into their owners only after the call's result.
+    IWMPMedia* current = nullptr;
+    if (FAILED(m_spCore->get_currentMedia(&current)))
+        return track;
     com_ptr<IWMPMedia> item;
-    if (FAILED(m_spCore->get_currentMedia(item.put())) || !item)
+    item.attach(current);
+    if (!item)
         return track;
 
     const unique_bstr mediaTypeName = AllocBstr(L"MediaType");
     const unique_bstr audio = AllocBstr(L"audio");
     const unique_bstr radio = AllocBstr(L"radio");
-    unique_bstr mediaType;
-    item->getItemInfo(mediaTypeName.get(), mediaType.put());
+    BSTR text = nullptr;
+    HRESULT hr = item->getItemInfo(mediaTypeName.get(), &text);
+    const unique_bstr mediaType = TakeText(hr, text);
     if (!TextEquals(mediaType.get(), audio.get()) && !TextEquals(mediaType.get(), radio.get()))
         return track;
 
@@ -106,8 +120,9 @@ Track TunelorePlugin::CaptureTrack()
     if (FAILED(item->get_attributeCount(&count)))
         return track;
 
-    unique_bstr url;
-    item->get_sourceURL(url.put());
+    text = nullptr;
+    hr = item->get_sourceURL(&text);
+    const unique_bstr url = TakeText(hr, text);
     if (url)
         track.sourceUrl = NarrowFromWide(url.get());
 
@@ -127,13 +142,15 @@ Track TunelorePlugin::CaptureTrack()
 
 void TunelorePlugin::ReadAttribute(IWMPMedia* item, long index, BSTR name, std::string& field)
 {
-    unique_bstr attributeName;
-    item->getAttributeName(index, attributeName.put());
+    BSTR text = nullptr;
+    HRESULT hr = item->getAttributeName(index, &text);
+    const unique_bstr attributeName = TakeText(hr, text);
     if (!TextEquals(attributeName.get(), name))
         return;
 
-    unique_bstr value;
-    item->getItemInfo(name, value.put());
+    text = nullptr;
+    hr = item->getItemInfo(name, &text);
+    const unique_bstr value = TakeText(hr, text);
     // An empty value never clears what another index wrote.
     std::string narrow = NarrowFromWide(value.get());
     if (!narrow.empty())

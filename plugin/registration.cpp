@@ -2,6 +2,7 @@
 // player to read its UI plug-ins again.
 #include "plugin/registration.h"
 
+#include "framework/boundary.h"
 #include "framework/com_module.h"
 
 namespace {
@@ -17,14 +18,16 @@ void NotifyPlayers()
 
 HRESULT RegisterPlugin(ComModule& module)
 {
-    const HRESULT hr = module.RegisterServer();
+    // The registration tool is the caller: a registrar that throws is a failed registration,
+    // and the players are told all the same.
+    const HRESULT hr = HresultAtBoundary([&] { return module.RegisterServer(); });
     NotifyPlayers();
     return hr;
 }
 
 HRESULT UnregisterPlugin(ComModule& module)
 {
-    const HRESULT hr = module.UnregisterServer();
+    const HRESULT hr = HresultAtBoundary([&] { return module.UnregisterServer(); });
     NotifyPlayers();
     return hr;
 }

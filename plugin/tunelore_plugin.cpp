@@ -2,6 +2,7 @@
 // the core's events connection point, and the player's property requests.
 #include "plugin/tunelore_plugin.h"
 
+#include "framework/boundary.h"
 #include "framework/com_module.h"
 #include "plugin/ilyrics_lookup.h"
 #include "plugin/player_poll.h"
@@ -136,6 +137,11 @@ void TunelorePlugin::ReleaseCore()
 
 HRESULT TunelorePlugin::SetCore(IWMPCore* pCore)
 {
+    return HresultAtBoundary([&] { return TakeCore(pCore); });
+}
+
+HRESULT TunelorePlugin::TakeCore(IWMPCore* pCore)
+{
     ReleaseCore();
     if (pCore == nullptr)
         return S_OK;
@@ -143,16 +149,22 @@ HRESULT TunelorePlugin::SetCore(IWMPCore* pCore)
     // Whatever the subscription's fate, the core stays held: the poll needs nothing else.
     m_spCore = com_ptr<IWMPCore>(pCore);
 
-    com_ptr<IConnectionPointContainer> container;
-    HRESULT hr = m_spCore->QueryInterface(IID_IConnectionPointContainer, container.put_void());
+    // Out-values of a failed call are not ours: a player may leave anything there, so each is
+    // taken into its owner only once the call has succeeded.
+    void* rawContainer = nullptr;
+    HRESULT hr = m_spCore->QueryInterface(IID_IConnectionPointContainer, &rawContainer);
     if (FAILED(hr))
         return hr;
+    com_ptr<IConnectionPointContainer> container;
+    container.attach(static_cast<IConnectionPointContainer*>(rawContainer));
     if (!container)
         return E_NOINTERFACE;
 
-    hr = container->FindConnectionPoint(__uuidof(IWMPEvents), m_spEventsPoint.put());
+    IConnectionPoint* rawPoint = nullptr;
+    hr = container->FindConnectionPoint(__uuidof(IWMPEvents), &rawPoint);
     if (FAILED(hr))
         return hr;
+    m_spEventsPoint.attach(rawPoint);
     if (!m_spEventsPoint)
         return E_POINTER;
 
@@ -178,12 +190,20 @@ HRESULT TunelorePlugin::Destroy()
 
 HRESULT TunelorePlugin::DisplayPropertyPage(HWND)
 {
-    if (g_lookup)
-        g_lookup->showSettings();
-    return S_OK;
+    // The dialog's loop may see the player release this object: nothing of it is used after.
+    return HresultAtBoundary([] {
+        if (g_lookup)
+            g_lookup->showSettings();
+        return S_OK;
+    });
 }
 
 HRESULT TunelorePlugin::GetProperty(const WCHAR* pwszName, VARIANT* pvarProperty)
+{
+    return HresultAtBoundary([&] { return AnswerProperty(pwszName, pvarProperty); });
+}
+
+HRESULT TunelorePlugin::AnswerProperty(const WCHAR* pwszName, VARIANT* pvarProperty)
 {
     if (pvarProperty == nullptr)
         return E_POINTER;

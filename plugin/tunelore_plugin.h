@@ -31,7 +31,7 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override;
     ULONG STDMETHODCALLTYPE Release() override;
 
-    // IWMPPluginUI
+    // IWMPPluginUI: the player's calls. None lets an exception out to the player.
     HRESULT STDMETHODCALLTYPE SetCore(IWMPCore* pCore) override;
     HRESULT STDMETHODCALLTYPE Create(HWND hwndParent, HWND* phwndWindow) override;
     HRESULT STDMETHODCALLTYPE Destroy() override;
@@ -57,6 +57,10 @@ private:
     private:
         TunelorePlugin& m_owner;
     };
+
+    // The bodies of SetCore and GetProperty, inside their exception boundary.
+    HRESULT TakeCore(IWMPCore* pCore);
+    HRESULT AnswerProperty(const WCHAR* pwszName, VARIANT* pvarProperty);
 
     HRESULT InternalQueryInterface(REFIID iid, void** object);
     ULONG InternalAddRef();

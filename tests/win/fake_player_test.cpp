@@ -246,6 +246,185 @@ INSTANTIATE_TEST_SUITE_P(EachPlayerCall, PlayerCallTest, ::testing::ValuesIn(kCa
                          });
 
 // ---------------------------------------------------------------------------------------------
+// A hostile player: every call at once, junk in failed calls' out-values, calls back from
+// inside a call, items that outlive their core.
+
+TEST(HostilePlayer, EveryCallAtOnceSucceedsWithNothingInItsOutValues)
+{
+    Player p;
+    p.core->InjectEveryResult(S_OK, InjectedAnswer::Withheld);
+    p.media->InjectEveryResult(S_OK, InjectedAnswer::Withheld);
+    for (const CallCase& c : kCallCases) {
+        SCOPED_TRACE(c.name);
+        const Outcome outcome = c.invoke(p);
+        EXPECT_EQ(outcome.result, S_OK);
+        EXPECT_FALSE(outcome.answered);
+    }
+    p.core->ClearInjectedResults();
+    p.media->ClearInjectedResults();
+    EXPECT_TRUE(kCallCases[0].invoke(p).answered);
+}
+
+TEST(HostilePlayer, FailedCallsLeaveJunkThatTheCoreSeesBeingTouched)
+{
+    Player p;
+    p.core->InjectEveryResult(kInjectedFailure, InjectedAnswer::Junk);
+    p.media->InjectEveryResult(kInjectedFailure, InjectedAnswer::Junk);
+
+    WMPPlayState state = wmppsStopped;
+    EXPECT_EQ(p.core->get_playState(&state), kInjectedFailure);
+    EXPECT_EQ(state, wmppsPlaying);
+    LONG count = 0;
+    EXPECT_EQ(p.media->get_attributeCount(&count), kInjectedFailure);
+    EXPECT_GT(count, 0);
+    DWORD cookie = 0;
+    EXPECT_EQ(p.point->Advise(p.sink.get(), &cookie), kInjectedFailure);
+    EXPECT_EQ(cookie, FakeCore::kJunkCookie);
+
+    // Texts laid out as the player's strings, saying what a believer would act on.
+    BSTR text = nullptr;
+    EXPECT_EQ(p.media->getItemInfo(MakeBstr(L"MediaType").get(), &text), kInjectedFailure);
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(std::wstring(text, ::SysStringLen(text)), L"audio");
+    text = nullptr;
+    EXPECT_EQ(p.media->getAttributeName(0, &text), kInjectedFailure);
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(std::wstring(text, ::SysStringLen(text)), L"Title");
+
+    // Junk objects: only counted, and each touch shows.
+    void* container = nullptr;
+    EXPECT_EQ(p.core->QueryInterface(__uuidof(IConnectionPointContainer), &container), kInjectedFailure);
+    ASSERT_NE(container, nullptr);
+    IConnectionPoint* point = nullptr;
+    EXPECT_EQ(p.core->FindConnectionPoint(__uuidof(IWMPEvents), &point), kInjectedFailure);
+    ASSERT_NE(point, nullptr);
+    IWMPMedia* item = nullptr;
+    EXPECT_EQ(p.core->get_currentMedia(&item), kInjectedFailure);
+    ASSERT_NE(item, nullptr);
+    EXPECT_NE(item, static_cast<IWMPMedia*>(p.media.get()));
+    EXPECT_FALSE(p.core->JunkTouched());
+
+    item->Release();
+    EXPECT_TRUE(p.core->JunkTouched());
+}
+
+struct JunkTouchCase {
+    const char* name;
+    std::function<void(FakeCore&)> touch;
+};
+
+void PrintTo(const JunkTouchCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+const JunkTouchCase kJunkTouches[] = {
+    {"ItemCalled",
+     [](FakeCore& core) {
+         IWMPMedia* item = nullptr;
+         core.get_currentMedia(&item);
+         LONG count = 0;
+         item->get_attributeCount(&count);
+     }},
+    {"ContainerReleased",
+     [](FakeCore& core) {
+         void* container = nullptr;
+         core.QueryInterface(__uuidof(IConnectionPointContainer), &container);
+         static_cast<IUnknown*>(container)->Release();
+     }},
+    {"PointUnadvised",
+     [](FakeCore& core) {
+         IConnectionPoint* point = nullptr;
+         core.FindConnectionPoint(__uuidof(IWMPEvents), &point);
+         point->Unadvise(1);
+     }},
+    {"JunkCookieUnadvised",
+     [](FakeCore& core) {
+         com_ptr<IConnectionPoint> point;
+         core.ClearInjectedResult(PlayerCall::FindConnectionPoint);
+         core.FindConnectionPoint(__uuidof(IWMPEvents), point.put());
+         core.ClearInjectedResult(PlayerCall::Unadvise);
+         point->Unadvise(FakeCore::kJunkCookie);
+     }},
+};
+
+class JunkTouchTest : public ::testing::TestWithParam<JunkTouchCase> {};
+
+TEST_P(JunkTouchTest, ShowsInTheCore)
+{
+    com_ptr<FakeCore> core = FakeCore::Create();
+    core->InjectEveryResult(kInjectedFailure, InjectedAnswer::Junk);
+    EXPECT_FALSE(core->JunkTouched());
+    GetParam().touch(*core.get());
+    EXPECT_TRUE(core->JunkTouched());
+    core.reset();
+    EXPECT_EQ(FakeCore::LiveObjects(), 0);
+    EXPECT_EQ(FakeMedia::LiveObjects(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Touches, JunkTouchTest, ::testing::ValuesIn(kJunkTouches),
+                         [](const ::testing::TestParamInfo<JunkTouchCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(HostilePlayer, JunkWithASuccessIsTheNormalAnswer)
+{
+    Player p;
+    p.media->InjectResult(PlayerCall::GetAttributeName, S_FALSE, InjectedAnswer::Junk);
+    unique_bstr name;
+    EXPECT_EQ(p.media->getAttributeName(0, name.put()), S_FALSE);
+    EXPECT_EQ(Text(name), L"Title");
+}
+
+TEST(HostilePlayer, HookRunsOnceBeforeTheCallAnswersAndMayReleaseTheCallee)
+{
+    com_ptr<FakeCore> core = FakeCore::Create();
+    core->SetPlayState(wmppsPlaying);
+    int runs = 0;
+    IWMPCore* raw = core.get();
+    core->OnNextCall(PlayerCall::GetPlayState, [&] {
+        ++runs;
+        // Only the core's own hold on itself is left: it must last out this call.
+        core.reset();
+        EXPECT_EQ(FakeCore::LiveObjects(), 1);
+    });
+    WMPPlayState state = wmppsUndefined;
+    EXPECT_EQ(raw->get_playState(&state), S_OK);
+    EXPECT_EQ(state, wmppsPlaying);
+    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(FakeCore::LiveObjects(), 0);
+
+    com_ptr<FakeCore> again = FakeCore::Create();
+    again->OnNextCall(PlayerCall::GetPlayState, [&] { ++runs; });
+    again->get_playState(&state);
+    again->get_playState(&state);
+    EXPECT_EQ(runs, 2);
+}
+
+TEST(HostilePlayer, ItemOutlivingItsCoreAnswersAsTold)
+{
+    com_ptr<FakeMedia> kept = FakeMedia::Create({{L"Title", L"Song"}}, L"audio");
+    com_ptr<FakeMedia> orphan = FakeMedia::Create({{L"Title", L"Song"}}, L"audio");
+    orphan->AnswerOnceCoreIsGone(RPC_E_DISCONNECTED);
+    {
+        com_ptr<FakeCore> core = FakeCore::Create();
+        core->SetCurrentMedia(kept.get());
+        com_ptr<IWMPMedia> handedOut;
+        core->SetCurrentMedia(orphan.get());
+        core->get_currentMedia(handedOut.put());
+        LONG count = 0;
+        EXPECT_EQ(orphan->get_attributeCount(&count), S_OK);
+        EXPECT_EQ(count, 2);
+    }
+    LONG count = -1;
+    EXPECT_EQ(orphan->get_attributeCount(&count), RPC_E_DISCONNECTED);
+    EXPECT_EQ(count, 0);
+    // Without an answer of its own, an orphan keeps answering from its script.
+    EXPECT_EQ(kept->get_attributeCount(&count), S_OK);
+    EXPECT_EQ(count, 2);
+}
+
+// ---------------------------------------------------------------------------------------------
 // COM identity and lifetime.
 
 struct InterfaceCase {

@@ -33,8 +33,8 @@ MenuWatcher::Menu ReadMenu(HMENU menu)
 
 }  // namespace
 
-MenuWatcher::MenuWatcher(HWND owner, std::vector<WPARAM> keys)
-    : m_owner(owner), m_previous(nullptr), m_keys(std::move(keys))
+MenuWatcher::MenuWatcher(HWND owner, std::vector<WPARAM> keys, std::function<void()> onOpen)
+    : m_owner(owner), m_previous(nullptr), m_keys(std::move(keys)), m_onOpen(std::move(onOpen))
 {
     s_active = this;
     m_previous = reinterpret_cast<WNDPROC>(
@@ -56,6 +56,8 @@ LRESULT CALLBACK MenuWatcher::WatchProc(HWND window, UINT message, WPARAM wParam
     MenuWatcher* const self = s_active;
     if (message == WM_INITMENUPOPUP) {
         self->menus.push_back(ReadMenu(reinterpret_cast<HMENU>(wParam)));
+        if (self->m_onOpen)
+            self->m_onOpen();
         self->m_idleSeen = false;
         if (self->m_giveUpTimer == 0)
             self->m_giveUpTimer = ::SetTimer(nullptr, 0, kGiveUpMilliseconds, &MenuWatcher::GiveUp);

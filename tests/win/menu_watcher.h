@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,9 @@ public:
     using Menu = std::vector<Item>;
 
     // Subclasses the owner. Each menu that opens is read, then sent the given keys (none:
-    // it is closed without a choice).
-    explicit MenuWatcher(HWND owner, std::vector<WPARAM> keys = {});
+    // it is closed without a choice). onOpen, if given, runs inside the menu's loop as each
+    // menu opens.
+    explicit MenuWatcher(HWND owner, std::vector<WPARAM> keys = {}, std::function<void()> onOpen = {});
     ~MenuWatcher();
     MenuWatcher(const MenuWatcher&) = delete;
     MenuWatcher& operator=(const MenuWatcher&) = delete;
@@ -35,6 +37,7 @@ private:
     HWND m_owner;
     WNDPROC m_previous;
     std::vector<WPARAM> m_keys;
+    std::function<void()> m_onOpen;
     bool m_idleSeen = false;
     UINT_PTR m_giveUpTimer = 0;
 

@@ -9,6 +9,7 @@
 
 #include <climits>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -357,6 +358,175 @@ TEST_F(PlayerPollTest, NegativeAttributeCountReadsNoIndex)
     EXPECT_EQ(m_lookup.lookups[0].title, "");
     EXPECT_EQ(m_lookup.lookups[0].sourceUrl, "C:\\Music\\song.mp3");
     EXPECT_EQ(item->CallCount(PlayerCall::GetAttributeName), 0);
+}
+
+// --- A hostile player -----------------------------------------------------------------------
+
+TEST_F(PlayerPollTest, EveryCallSucceedingWithNothingInItsOutValuesCapturesNothing)
+{
+    Play(Song(L"The Lanterns", L"Rain Song"));
+    // A play state of "nothing" is the undefined state: the player counts as not playing.
+    m_core->InjectEveryResult(S_OK, InjectedAnswer::Withheld);
+    PollPlayers();
+    EXPECT_EQ(m_lookup.stopped, 1);
+    EXPECT_TRUE(m_lookup.lookups.empty());
+
+    // Playing, but every answer about the item is empty: the empty record, once.
+    m_core->ClearInjectedResults();
+    m_core->InjectResult(PlayerCall::GetCurrentMedia, S_OK, InjectedAnswer::Withheld);
+    g_lastTrackKey = "previous";
+    PollTimes(2);
+    ASSERT_EQ(m_lookup.lookups.size(), 1u);
+    EXPECT_EQ(m_lookup.lookups[0].title + m_lookup.lookups[0].sourceUrl, "");
+
+    com_ptr<FakeMedia> item = Song(L"The Lanterns", L"Rain Song");
+    item->InjectEveryResult(S_OK, InjectedAnswer::Withheld);
+    m_core->ClearInjectedResults();
+    Play(item);
+    g_lastTrackKey = "previous";
+    PollPlayers();
+    ASSERT_EQ(m_lookup.lookups.size(), 2u);
+    const Track& empty = m_lookup.lookups[1];
+    EXPECT_EQ(empty.title + empty.artist + empty.album + empty.sourceUrl, "");
+    EXPECT_EQ(g_lastTrackKey, "");
+    EXPECT_FALSE(m_core->JunkTouched());
+}
+
+class JunkInFailedCallTest : public PlayerPollTest, public ::testing::WithParamInterface<FailingCallCase> {};
+
+// The junk a failing call leaves would make a song of anything (media type "audio"), name a
+// wanted attribute ("Title"), or give a value or address ("JUNK"); freed, it would corrupt
+// the heap. The record comes out as if the call had left nothing.
+TEST_P(JunkInFailedCallTest, IsNeitherBelievedNorFreed)
+{
+    com_ptr<FakeMedia> item = Song(L"The Lanterns", L"Rain Song");
+    item->InjectResult(GetParam().call, E_FAIL, InjectedAnswer::Junk);
+    m_core->InjectResult(GetParam().call, E_FAIL, InjectedAnswer::Junk);
+    g_lastTrackKey = "something else";
+    Play(item);
+    PollPlayers();
+    ASSERT_EQ(m_lookup.lookups.size(), 1u);
+    EXPECT_EQ(m_lookup.lookups[0].title, GetParam().expectedTitle);
+    EXPECT_EQ(m_lookup.lookups[0].sourceUrl, GetParam().expectedUrl);
+    EXPECT_EQ(m_lookup.lookups[0].artist.find("JUNK"), std::string::npos);
+    EXPECT_FALSE(m_core->JunkTouched());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, JunkInFailedCallTest,
+    ::testing::Values(FailingCallCase{"CurrentMedia", PlayerCall::GetCurrentMedia, "", ""},
+                      FailingCallCase{"MediaTypeInfo", PlayerCall::GetItemInfo, "", ""},
+                      FailingCallCase{"AttributeCount", PlayerCall::GetAttributeCount, "", ""},
+                      FailingCallCase{"AttributeName", PlayerCall::GetAttributeName, "", "C:\\Music\\song.mp3"},
+                      FailingCallCase{"SourceUrl", PlayerCall::GetSourceUrl, "Rain Song", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PlayerPollTest, JunkValueOfAFailedReadLeavesTheField)
+{
+    // The media type answers; from the count on, every value read fails and leaves junk.
+    com_ptr<FakeMedia> item = Song(L"The Lanterns", L"Rain Song");
+    item->OnNextCall(PlayerCall::GetAttributeCount, [&item] {
+        item->InjectResult(PlayerCall::GetItemInfo, E_FAIL, InjectedAnswer::Junk);
+    });
+    Play(item);
+    g_lastTrackKey = "previous";
+    PollPlayers();
+    ASSERT_EQ(m_lookup.lookups.size(), 1u);
+    EXPECT_EQ(m_lookup.lookups[0].title, "");
+    EXPECT_EQ(m_lookup.lookups[0].artist, "");
+    EXPECT_EQ(m_lookup.lookups[0].sourceUrl, "C:\\Music\\song.mp3");
+    EXPECT_GT(item->CallCount(PlayerCall::GetItemInfo), 1);
+}
+
+TEST_F(PlayerPollTest, FailedPlayStateWithJunkStartsNothing)
+{
+    Play(Song(L"The Lanterns", L"Rain Song"));
+    m_core->SetPlayState(wmppsStopped);
+    m_core->InjectResult(PlayerCall::GetPlayState, E_FAIL, InjectedAnswer::Junk);
+    PollTimes(2);
+    EXPECT_EQ(m_lookup.stopped, 0);
+    EXPECT_TRUE(m_lookup.lookups.empty());
+    EXPECT_EQ(m_core->CallCount(PlayerCall::GetCurrentMedia), 0);
+}
+
+struct EmbeddedNulCase {
+    const char* name;
+    std::vector<FakeAttribute> attributes;
+    std::optional<std::wstring> mediaType;
+    std::optional<std::wstring> sourceUrl;
+    bool lookedUp;
+    std::string title;
+    std::string artist;
+    std::string sourceUrlSeen;
+};
+
+void PrintTo(const EmbeddedNulCase& c, std::ostream* os) { *os << c.name; }
+
+using namespace std::string_literals;
+
+class EmbeddedNulTest : public PlayerPollTest, public ::testing::WithParamInterface<EmbeddedNulCase> {};
+
+// The player's strings carry their length; the plug-in's texts end at the first zero, and the
+// player's comparison sees the whole string.
+TEST_P(EmbeddedNulTest, TextsEndAtTheFirstZero)
+{
+    const EmbeddedNulCase& c = GetParam();
+    Play(FakeMedia::Create(c.attributes, c.mediaType, c.sourceUrl));
+    g_lastTrackKey = "previous";
+    PollPlayers();
+    if (!c.lookedUp) {
+        ASSERT_EQ(m_lookup.lookups.size(), 1u);
+        EXPECT_EQ(m_lookup.lookups[0].title + m_lookup.lookups[0].artist + m_lookup.lookups[0].sourceUrl, "");
+        return;
+    }
+    ASSERT_EQ(m_lookup.lookups.size(), 1u);
+    EXPECT_EQ(m_lookup.lookups[0].title, c.title);
+    EXPECT_EQ(m_lookup.lookups[0].artist, c.artist);
+    EXPECT_EQ(m_lookup.lookups[0].sourceUrl, c.sourceUrlSeen);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, EmbeddedNulTest,
+    ::testing::Values(
+        EmbeddedNulCase{"ValuesAreCutAtTheZero",
+                        {{L"Title", L"Rain\0Song"s}, {L"Author", L"The\0Lanterns"s}},
+                        L"audio", L"C:\\a\0b.mp3"s, true, "Rain", "The", "C:\\a"},
+        EmbeddedNulCase{"ValueStartingWithZeroIsEmpty",
+                        {{L"Title", L"\0Rain Song"s}, {L"Title", L"Kept"}, {L"Author", L"A"}},
+                        L"audio", std::nullopt, true, "", "A", ""},
+        EmbeddedNulCase{"MediaTypeWithATailIsNotAudio", {{L"Title", L"Rain Song"}}, L"audio\0video"s,
+                        std::nullopt, false, "", "", ""},
+        EmbeddedNulCase{"AttributeNameWithATailIsAnotherName",
+                        {{L"Title\0Extra"s, L"Rain Song"}, {L"Author", L"A"}}, L"audio", std::nullopt, true, "",
+                        "A", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The player lets go of its core while the capture still holds the core's item: the player
+// calls back into the plug-in from inside the item's call, and the orphaned item fails from
+// then on, leaving junk behind.
+TEST_F(PlayerPollTest, CoreReleasedWhileItsItemIsHeldEndsTheCaptureQuietly)
+{
+    com_ptr<FakeMedia> item = Song(L"The Lanterns", L"Rain Song");
+    item->AnswerOnceCoreIsGone(RPC_E_DISCONNECTED, InjectedAnswer::Junk);
+    Play(item);
+    item->OnNextCall(PlayerCall::GetAttributeName, [this] {
+        m_plugin->SetCore(nullptr);
+        m_core.reset();
+        EXPECT_EQ(FakeCore::LiveObjects(), 0);
+    });
+    item.reset();
+    g_lastTrackKey = "previous";
+    PollPlayers();
+    // The address came before the core went; every name read after it failed.
+    ASSERT_EQ(m_lookup.lookups.size(), 1u);
+    EXPECT_EQ(m_lookup.lookups[0].title, "");
+    EXPECT_EQ(m_lookup.lookups[0].sourceUrl, "C:\\Music\\song.mp3");
+    EXPECT_EQ(FakeMedia::LiveObjects(), 0);
+
+    // Without a core the object is skipped from now on.
+    PollTimes(2);
+    EXPECT_EQ(m_lookup.lookups.size(), 1u);
+    EXPECT_EQ(m_lookup.stopped, 0);
 }
 
 }  // namespace

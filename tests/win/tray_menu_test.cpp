@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/com_module.h"
 #include "tests/win/menu_watcher.h"
 #include "tests/win/notifier_fixture.h"
 #include "res/resource.h"
@@ -34,6 +35,7 @@ const ExpectedItem kItems[] = {
     {"Enable Balloon", IDM_ENABLE_BALLOON},
     {"Settings", IDM_SETTINGS},
 };
+constexpr std::size_t kSeparator = 1;
 constexpr std::size_t kBalloonSwitch = 2;
 
 struct SwitchCase {
@@ -65,13 +67,16 @@ TEST_P(TrayMenuItemsTest, OffersFourPlainItemsAndMarksTheBalloonSwitch)
         EXPECT_EQ(items[i].id, kItems[i].id);
         EXPECT_EQ(items[i].submenu, nullptr);
         EXPECT_EQ(items[i].type & (MFT_BITMAP | MFT_OWNERDRAW | MFT_RADIOCHECK), 0u);
-        EXPECT_EQ(items[i].state & (MFS_DEFAULT | MFS_DISABLED), 0u);
+        // The platform may report the separator as disabled: it is one, and only it.
+        const UINT forbidden = i == kSeparator ? MFS_DEFAULT : MFS_DEFAULT | MFS_DISABLED;
+        EXPECT_EQ(items[i].state & forbidden, 0u);
         const bool checked = i == kBalloonSwitch && GetParam().checked;
         EXPECT_EQ((items[i].state & MFS_CHECKED) != 0, checked);
     }
-    // Every item but the separator is text.
+    // Every item but the separator is text; the second is a real separator.
     for (const std::size_t i : {0u, 2u, 3u})
         EXPECT_EQ(items[i].type & MFT_SEPARATOR, 0u) << i;
+    EXPECT_NE(items[kSeparator].type & MFT_SEPARATOR, 0u);
 
     // Leaving the menu without a choice sends no command.
     PumpMessagesFor(100);
@@ -108,6 +113,30 @@ TEST_F(TrayMenuTest, ChosenItemComesBackToTheNotifierAsItsCommand)
     ASSERT_EQ(watcher.menus.size(), 1u);
     PumpMessagesUntil(1000, [this] { return !m_shell.opened.empty(); });
     EXPECT_EQ(m_shell.opened, std::vector<std::string>{HomePage()});
+}
+
+// Down from nothing chosen lands on "Quillmark Home"; a second Down passes the separator by,
+// where an empty text item would stop and, with its id 0, open the home page.
+TEST_F(TrayMenuTest, SeparatorCannotBeChosen)
+{
+    GetSettings().TipEnabled = 1;
+    MenuWatcher watcher(m_wnd->m_hWnd, {VK_DOWN, VK_DOWN, VK_RETURN});
+    m_wnd->ShowTrayMenu();
+    ASSERT_EQ(watcher.menus.size(), 1u);
+    PumpMessagesUntil(1000, [] { return GetSettings().TipEnabled == 0; });
+    EXPECT_EQ(GetSettings().TipEnabled, 0);
+    EXPECT_TRUE(m_shell.opened.empty());
+}
+
+TEST_F(TrayMenuTest, MenuHoldsTheModuleWhileItIsOpen)
+{
+    LONG locksInside = -1;
+    MenuWatcher watcher(m_wnd->m_hWnd, {}, [&locksInside] { locksInside = Module().LockCount(); });
+    const LONG before = Module().LockCount();
+    m_wnd->ShowTrayMenu();
+    ASSERT_EQ(watcher.menus.size(), 1u);
+    EXPECT_EQ(locksInside, before + 1);
+    EXPECT_EQ(Module().LockCount(), before);
 }
 
 struct CommandCase {

@@ -297,6 +297,72 @@ TEST_F(PluginObjectTest, SetCoreWithNoneEndsTheSubscriptionAndReleasesTheCore)
     EXPECT_EQ(core->RefCount(), 1u);
 }
 
+// A hostile player's answers to the subscription's steps: success with nothing in the
+// out-value, or failure with junk in it. SetCore answers as for the nearest honest failure,
+// keeps the core, and never touches, releases or unadvises what a failed call left.
+struct HostileSetCoreCase {
+    const char* name;
+    PlayerCall call;
+    HRESULT injected;
+    InjectedAnswer answer;
+    HRESULT expected;
+};
+
+void PrintTo(const HostileSetCoreCase& c, std::ostream* os) { *os << c.name; }
+
+class HostileSetCoreTest : public PluginObjectTest, public ::testing::WithParamInterface<HostileSetCoreCase> {};
+
+TEST_P(HostileSetCoreTest, KeepsTheCoreAndLeavesTheJunkAlone)
+{
+    const HostileSetCoreCase& c = GetParam();
+    com_ptr<FakeCore> core = FakeCore::Create();
+    core->SetAdvisePolicy(AdvisePolicy::AcceptAnySink);
+    core->InjectResult(c.call, c.injected, c.answer);
+    com_ptr<IWMPPluginUI> plugin = NewPlugin();
+    EXPECT_EQ(plugin->SetCore(core.get()), c.expected);
+    EXPECT_EQ(core->SubscriptionCount(), 0u);
+
+    core->SetCurrentMedia(FakeMedia::Create({{L"Title", L"Rain Song"}}, L"audio").get());
+    core->SetPlayState(wmppsPlaying);
+    PollPlayers();
+    EXPECT_EQ(m_lookup.titles, std::vector<std::string>{"Rain Song"});
+
+    // Ending the core, and the object, unadvise nothing.
+    EXPECT_EQ(plugin->SetCore(nullptr), S_OK);
+    plugin.reset();
+    EXPECT_TRUE(core->UnadvisedCookies().empty());
+    EXPECT_FALSE(core->JunkTouched());
+    EXPECT_EQ(core->RefCount(), 1u);
+    core->SetCurrentMedia(nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, HostileSetCoreTest,
+    ::testing::Values(
+        HostileSetCoreCase{"ContainerNull", PlayerCall::QueryConnectionPointContainer, S_OK, InjectedAnswer::Withheld,
+                           E_NOINTERFACE},
+        HostileSetCoreCase{"PointNull", PlayerCall::FindConnectionPoint, S_OK, InjectedAnswer::Withheld, E_POINTER},
+        HostileSetCoreCase{"CookieZero", PlayerCall::Advise, S_OK, InjectedAnswer::Withheld, S_OK},
+        HostileSetCoreCase{"ContainerJunk", PlayerCall::QueryConnectionPointContainer, E_NOINTERFACE,
+                           InjectedAnswer::Junk, E_NOINTERFACE},
+        HostileSetCoreCase{"PointJunk", PlayerCall::FindConnectionPoint, CONNECT_E_NOCONNECTION, InjectedAnswer::Junk,
+                           CONNECT_E_NOCONNECTION},
+        HostileSetCoreCase{"CookieJunk", PlayerCall::Advise, E_FAIL, InjectedAnswer::Junk, E_FAIL}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PluginObjectTest, CoreWhoseEveryCallSucceedsEmptyIsHeldAndPolledSafely)
+{
+    com_ptr<FakeCore> core = FakeCore::Create();
+    core->InjectEveryResult(S_OK, InjectedAnswer::Withheld);
+    com_ptr<IWMPPluginUI> plugin = NewPlugin();
+    EXPECT_EQ(plugin->SetCore(core.get()), E_NOINTERFACE);
+    PollPlayers();
+    EXPECT_TRUE(m_lookup.titles.empty());
+    EXPECT_EQ(core->CallCount(PlayerCall::GetPlayState), 1);
+    plugin.reset();
+    EXPECT_EQ(core->RefCount(), 1u);
+}
+
 struct PropertyCase {
     const char* name;
     const wchar_t* property;

@@ -23,6 +23,10 @@ FakeCore::~FakeCore()
     std::vector<Subscription> subscriptions = std::move(m_subscriptions);
     m_subscriptions.clear();
     subscriptions.clear();
+    *m_alive = false;
+    // The junk item's spare reference, unless a caller's stray Release has used it up.
+    if (m_junkItem && m_junkItem->RefCount() >= 2)
+        m_junkItem->Release();
     ::InterlockedDecrement(&g_liveCores);
 }
 
@@ -38,7 +42,45 @@ com_ptr<FakeCore> FakeCore::Create()
 
 void FakeCore::SetCurrentMedia(IWMPMedia* media)
 {
+    Tie(media);
     m_currentMedia = com_ptr<IWMPMedia>(media);
+}
+
+void FakeCore::Tie(IWMPMedia* media)
+{
+    if (auto* fake = dynamic_cast<FakeMedia*>(media))
+        fake->TieToOwner(m_alive);
+}
+
+IWMPMedia* FakeCore::JunkItem()
+{
+    if (!m_junkItem) {
+        m_junkItem = FakeMedia::Create({{L"Author", L"JUNK"}, {L"Title", L"JUNK"}}, L"audio", L"JUNK");
+        if (m_junkItem)
+            m_junkItem->AddRef();
+    }
+    return m_junkItem.get();
+}
+
+JunkObject* FakeCore::Junk()
+{
+    if (!m_junkObject)
+        m_junkObject = std::make_unique<JunkObject>();
+    return m_junkObject.get();
+}
+
+bool FakeCore::JunkTouched() const
+{
+    if (m_junkObject && m_junkObject->Touches() != 0)
+        return true;
+    if (std::find(m_unadvised.begin(), m_unadvised.end(), kJunkCookie) != m_unadvised.end())
+        return true;
+    if (!m_junkItem)
+        return false;
+    int calls = 0;
+    for (std::size_t i = 0; i < kPlayerCallKinds; ++i)
+        calls += m_junkItem->CallCount(static_cast<PlayerCall>(i));
+    return calls != 0 || m_junkItem->RefCount() != 2;
 }
 
 void FakeCore::SetAdvisePolicy(AdvisePolicy policy, HRESULT refusal)
@@ -59,12 +101,11 @@ com_ptr<IUnknown> FakeCore::SinkFor(DWORD cookie) const
 HRESULT STDMETHODCALLTYPE FakeCore::QueryInterface(REFIID iid, void** object)
 {
     if (iid == __uuidof(IConnectionPointContainer)) {
+        const com_ptr<FakeCore> keepAlive(this);
         HRESULT result;
-        if (Intercept(PlayerCall::QueryConnectionPointContainer, result)) {
-            if (object)
-                *object = nullptr;
+        if (EndIntercepted<void*>(Intercept(PlayerCall::QueryConnectionPointContainer, result), object, nullptr,
+                                  static_cast<IConnectionPointContainer*>(Junk())))
             return result;
-        }
         if (!object)
             return E_POINTER;
         *object = static_cast<IConnectionPointContainer*>(this);
@@ -96,12 +137,11 @@ ULONG STDMETHODCALLTYPE FakeCore::Release()
 
 HRESULT STDMETHODCALLTYPE FakeCore::get_playState(WMPPlayState* state)
 {
+    const com_ptr<FakeCore> keepAlive(this);
     HRESULT result;
-    if (Intercept(PlayerCall::GetPlayState, result)) {
-        if (state)
-            *state = wmppsUndefined;
+    // Junk that would start a capture if it were believed.
+    if (EndIntercepted(Intercept(PlayerCall::GetPlayState, result), state, wmppsUndefined, wmppsPlaying))
         return result;
-    }
     if (!state)
         return E_POINTER;
     *state = m_playState;
@@ -110,26 +150,25 @@ HRESULT STDMETHODCALLTYPE FakeCore::get_playState(WMPPlayState* state)
 
 HRESULT STDMETHODCALLTYPE FakeCore::get_currentMedia(IWMPMedia** media)
 {
+    const com_ptr<FakeCore> keepAlive(this);
     HRESULT result;
-    if (Intercept(PlayerCall::GetCurrentMedia, result)) {
-        if (media)
-            *media = nullptr;
+    const Answer answer = Intercept(PlayerCall::GetCurrentMedia, result);
+    if (EndIntercepted<IWMPMedia*>(answer, media, nullptr, answer == Answer::Junk ? JunkItem() : nullptr))
         return result;
-    }
     if (!media)
         return E_POINTER;
+    Tie(m_currentMedia.get());
     *media = com_ptr<IWMPMedia>(m_currentMedia).detach();
     return result;
 }
 
 HRESULT STDMETHODCALLTYPE FakeCore::FindConnectionPoint(REFIID iid, IConnectionPoint** point)
 {
+    const com_ptr<FakeCore> keepAlive(this);
     HRESULT result;
-    if (Intercept(PlayerCall::FindConnectionPoint, result)) {
-        if (point)
-            *point = nullptr;
+    if (EndIntercepted<IConnectionPoint*>(Intercept(PlayerCall::FindConnectionPoint, result), point, nullptr,
+                                          static_cast<IConnectionPoint*>(Junk())))
         return result;
-    }
     if (!point)
         return E_POINTER;
     *point = nullptr;
@@ -141,12 +180,10 @@ HRESULT STDMETHODCALLTYPE FakeCore::FindConnectionPoint(REFIID iid, IConnectionP
 
 HRESULT FakeCore::Advise(IUnknown* sink, DWORD* cookie)
 {
+    const com_ptr<FakeCore> keepAlive(this);
     HRESULT result;
-    if (Intercept(PlayerCall::Advise, result)) {
-        if (cookie)
-            *cookie = 0;
+    if (EndIntercepted<DWORD>(Intercept(PlayerCall::Advise, result), cookie, 0, kJunkCookie))
         return result;
-    }
     if (!cookie)
         return E_POINTER;
     *cookie = 0;
@@ -181,8 +218,9 @@ HRESULT FakeCore::Advise(IUnknown* sink, DWORD* cookie)
 
 HRESULT FakeCore::Unadvise(DWORD cookie)
 {
+    const com_ptr<FakeCore> keepAlive(this);
     HRESULT result;
-    const bool withheld = Intercept(PlayerCall::Unadvise, result);
+    const bool withheld = Intercept(PlayerCall::Unadvise, result) != Answer::Normal;
     m_unadvised.push_back(cookie);
     if (withheld)
         return result;

@@ -7,6 +7,62 @@
 // text is absent. Returns result, or E_OUTOFMEMORY when the copy cannot be made.
 HRESULT AnswerText(const std::optional<std::wstring>& text, BSTR* out, HRESULT result);
 
+// Junk texts for failing calls: laid out as BSTRs, but owned by nobody, so a caller that frees
+// one frees what was never allocated. Each says something that would change the capture if
+// it were believed.
+BSTR JunkText(const wchar_t* wanted);
+
+// Ends an intercepted call's out-value: true when the call must return at once, with the
+// value emptied or filled with junk.
+template <typename T>
+bool EndIntercepted(PlayerCallScript::Answer answer, T* out, T empty, T junk)
+{
+    if (answer == PlayerCallScript::Answer::Normal)
+        return false;
+    if (out)
+        *out = answer == PlayerCallScript::Answer::Junk ? junk : empty;
+    return true;
+}
+
+// The junk container and connection point of a failing QueryInterface or
+// FindConnectionPoint. Owned by its core, never freed by a Release: every call on it, its
+// references included, only counts as a touch and fails.
+class JunkObject final : public IConnectionPointContainer, public IConnectionPoint {
+public:
+    int Touches() const { return m_touches; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override
+    {
+        ++m_touches;
+        if (object)
+            *object = nullptr;
+        return E_UNEXPECTED;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_touches, 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return ++m_touches, 1; }
+
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints**) override { return Touched(); }
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID, IConnectionPoint**) override { return Touched(); }
+
+    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID*) override { return Touched(); }
+    HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer**) override
+    {
+        return Touched();
+    }
+    HRESULT STDMETHODCALLTYPE Advise(IUnknown*, DWORD*) override { return Touched(); }
+    HRESULT STDMETHODCALLTYPE Unadvise(DWORD) override { return Touched(); }
+    HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections**) override { return Touched(); }
+
+private:
+    HRESULT Touched()
+    {
+        ++m_touches;
+        return E_UNEXPECTED;
+    }
+
+    int m_touches = 0;
+};
+
 // The core's IWMPEvents connection point. It holds its core, as a real point keeps its
 // container alive, and leaves the subscriptions to it.
 class FakeEventsPoint final : public IConnectionPoint {

@@ -10,6 +10,9 @@ namespace {
 LONG g_liveMedia = 0;
 
 const wchar_t kMediaTypeName[] = L"MediaType";
+// What failing calls leave in their out-values when told to leave junk.
+const wchar_t kJunkWord[] = L"JUNK";
+constexpr LONG kJunkCount = 3;
 
 }  // namespace
 
@@ -94,12 +97,10 @@ ULONG STDMETHODCALLTYPE FakeMedia::Release()
 
 HRESULT STDMETHODCALLTYPE FakeMedia::get_sourceURL(BSTR* url)
 {
+    const com_ptr<FakeMedia> keepAlive(this);
     HRESULT result;
-    if (Intercept(PlayerCall::GetSourceUrl, result)) {
-        if (url)
-            *url = nullptr;
+    if (EndIntercepted<BSTR>(Intercept(PlayerCall::GetSourceUrl, result), url, nullptr, JunkText(kJunkWord)))
         return result;
-    }
     if (!url)
         return E_POINTER;
     return AnswerText(m_sourceUrl, url, result);
@@ -107,12 +108,10 @@ HRESULT STDMETHODCALLTYPE FakeMedia::get_sourceURL(BSTR* url)
 
 HRESULT STDMETHODCALLTYPE FakeMedia::get_attributeCount(LONG* count)
 {
+    const com_ptr<FakeMedia> keepAlive(this);
     HRESULT result;
-    if (Intercept(PlayerCall::GetAttributeCount, result)) {
-        if (count)
-            *count = 0;
+    if (EndIntercepted<LONG>(Intercept(PlayerCall::GetAttributeCount, result), count, 0, kJunkCount))
         return result;
-    }
     if (!count)
         return E_POINTER;
     *count = m_attributeCount.value_or(static_cast<LONG>(m_attributes.size()));
@@ -121,12 +120,11 @@ HRESULT STDMETHODCALLTYPE FakeMedia::get_attributeCount(LONG* count)
 
 HRESULT STDMETHODCALLTYPE FakeMedia::getAttributeName(LONG index, BSTR* name)
 {
+    const com_ptr<FakeMedia> keepAlive(this);
     HRESULT result;
-    if (Intercept(PlayerCall::GetAttributeName, result)) {
-        if (name)
-            *name = nullptr;
+    // A name the capture looks for: believed, it would read that attribute's value.
+    if (EndIntercepted<BSTR>(Intercept(PlayerCall::GetAttributeName, result), name, nullptr, JunkText(L"Title")))
         return result;
-    }
     if (!name)
         return E_POINTER;
     *name = nullptr;
@@ -137,12 +135,13 @@ HRESULT STDMETHODCALLTYPE FakeMedia::getAttributeName(LONG index, BSTR* name)
 
 HRESULT STDMETHODCALLTYPE FakeMedia::getItemInfo(BSTR name, BSTR* value)
 {
+    const com_ptr<FakeMedia> keepAlive(this);
     HRESULT result;
-    if (Intercept(PlayerCall::GetItemInfo, result)) {
-        if (value)
-            *value = nullptr;
+    // Believed, a junk media type makes any item a song.
+    const bool askedForType = name && std::wcscmp(name, kMediaTypeName) == 0;
+    if (EndIntercepted<BSTR>(Intercept(PlayerCall::GetItemInfo, result), value, nullptr,
+                             JunkText(askedForType ? L"audio" : kJunkWord)))
         return result;
-    }
     if (!value)
         return E_POINTER;
     *value = nullptr;

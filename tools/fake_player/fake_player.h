@@ -11,6 +11,8 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,6 +37,9 @@ enum class InjectedAnswer {
     ByResult,  // a success code (S_FALSE) gives the normal answer, a failure gives none
     Given,     // the normal answer (out-values, side effects) goes with any result
     Withheld,  // out-values are emptied (null, 0) and the call has no effect
+    Junk,      // as Withheld, but out-values are filled with junk that a caller must neither
+               // use nor free: a text that would change the capture, an object that records
+               // being touched (FakeCore::JunkTouched), a cookie nobody issued
 };
 
 // Injected results and call counts, shared by FakeCore and FakeMedia. A call counts whatever
@@ -43,16 +48,33 @@ class PlayerCallScript {
 public:
     void InjectResult(PlayerCall call, HRESULT result,
                       InjectedAnswer answer = InjectedAnswer::ByResult);
+    // The same injection for every call; a call this object does not serve is not affected.
+    void InjectEveryResult(HRESULT result, InjectedAnswer answer = InjectedAnswer::ByResult);
     void ClearInjectedResult(PlayerCall call);
     void ClearInjectedResults();
+
+    // Runs hook the next time the call arrives, before it answers; the object stays alive
+    // through its own call even when the hook releases it. A player that calls back into the
+    // plug-in, or lets go of its objects, from inside a call.
+    void OnNextCall(PlayerCall call, std::function<void()> hook);
 
     int CallCount(PlayerCall call) const;
     void ResetCallCounts();
 
+    // How an intercepted call of the fake's own objects answers.
+    enum class Answer {
+        Normal,  // from its script
+        Empty,   // out-values emptied, return at once
+        Junk,    // out-values filled with junk, return at once
+    };
+
 protected:
-    // Counts one call and sets result to the injected result, or S_OK. True when the call must
-    // withhold its answer and return result at once.
-    bool Intercept(PlayerCall call, HRESULT& result);
+    // Runs a pending hook, counts one call and sets result to the injected result, or S_OK.
+    Answer Intercept(PlayerCall call, HRESULT& result);
+
+    // Once the owner's flag turns false, every call answers as set by InjectOnceOwnerIsGone.
+    void TieToOwner(std::shared_ptr<const bool> ownerAlive) { m_ownerAlive = std::move(ownerAlive); }
+    void InjectOnceOwnerIsGone(HRESULT result, InjectedAnswer answer);
 
 private:
     struct Injection {
@@ -62,6 +84,9 @@ private:
     };
     std::array<Injection, kPlayerCallKinds> m_injections{};
     std::array<int, kPlayerCallKinds> m_counts{};
+    std::array<std::function<void()>, kPlayerCallKinds> m_hooks{};
+    std::shared_ptr<const bool> m_ownerAlive;
+    Injection m_orphanInjection{};
 };
 
 // One attribute of a media item; the name, the value or both may be absent (a null BSTR).
@@ -88,6 +113,13 @@ public:
     // Indexes without an attribute give E_INVALIDARG and a null name.
     void OverrideAttributeCount(std::optional<LONG> count);
     void SetSourceUrl(std::optional<std::wstring> url);
+    // Once the core that holds or handed out this item is gone, every call answers so: a
+    // player's item may outlive its player, and then fails (RPC_E_DISCONNECTED, say). Until
+    // this is set, an orphaned item keeps answering from its script.
+    void AnswerOnceCoreIsGone(HRESULT result, InjectedAnswer answer = InjectedAnswer::Withheld)
+    {
+        InjectOnceOwnerIsGone(result, answer);
+    }
 
     ULONG RefCount() const { return static_cast<ULONG>(m_refs); }
     // FakeMedia objects alive in the process, to catch leaked or over-released items.
@@ -129,6 +161,8 @@ public:
     HRESULT STDMETHODCALLTYPE isReadOnlyItem(BSTR name, VARIANT_BOOL* readOnly) override;
 
 private:
+    friend class FakeCore;
+
     FakeMedia();
     ~FakeMedia();
 
@@ -147,6 +181,7 @@ enum class AdvisePolicy {
 };
 
 class FakeEventsPoint;
+class JunkObject;
 
 class FakeCore final : public IWMPCore, public IConnectionPointContainer, public PlayerCallScript {
 public:
@@ -173,6 +208,11 @@ public:
     // FakeCore objects alive in the process. A connection point handed out holds its core, so a
     // leaked point shows here too.
     static LONG LiveObjects();
+
+    // Whether the plug-in touched any junk this core handed out (InjectedAnswer::Junk): called
+    // or released the junk item, container or point, or unadvised the junk cookie.
+    bool JunkTouched() const;
+    static constexpr DWORD kJunkCookie = 0x4A554E4B;
 
     // IUnknown: IUnknown, IDispatch, IWMPCore and IConnectionPointContainer.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
@@ -225,6 +265,14 @@ private:
     HRESULT Advise(IUnknown* sink, DWORD* cookie);
     HRESULT Unadvise(DWORD cookie);
 
+    // The junk item handed out by a failing get_currentMedia: made on first use, held with a
+    // spare reference so that a caller's stray Release shows instead of freeing it.
+    IWMPMedia* JunkItem();
+    // The junk container and point of failing QueryInterface and FindConnectionPoint calls.
+    JunkObject* Junk();
+    // Ties a fake item to this core's life.
+    void Tie(IWMPMedia* media);
+
     struct Subscription {
         DWORD cookie;
         com_ptr<IUnknown> sink;
@@ -239,4 +287,8 @@ private:
     std::vector<Subscription> m_subscriptions;
     std::vector<DWORD> m_advised;
     std::vector<DWORD> m_unadvised;
+    // False once the core is destroyed; the items it held or handed out keep a copy.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    com_ptr<FakeMedia> m_junkItem;
+    std::unique_ptr<JunkObject> m_junkObject;
 };

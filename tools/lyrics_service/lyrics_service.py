@@ -20,8 +20,24 @@ is on the same port, answered only for origin-form requests from loopback:
                             action   answer (default) | close (close without answering)
                                      | hang (accept, read the request, never answer)
                             count    how many requests the behaviour applies to (default 1)
+                            drip     send the answer one byte at a time, this many seconds
+                                     apart ...
+                            drip_from  ... from the start of its head (head, the default) or
+                                     of its body (body)
+                            redirect answer "302 Found" (or the status given) with a Location:
+                                     N sends this and the next N-1 requests along /hop/1 to
+                                     /hop/N (a chain; the request after it gets the next
+                                     behaviour); loop sends every request back to its own
+                                     address, for good
+                            length   declare this Content-Length instead of the body's own
+                            end      close (default) | reset: end the connection after the
+                                     answer with a TCP reset instead of an orderly close ...
+                            end_after  ... this many seconds after the answer's last byte
   POST /_control/version  the body becomes the version text answered from now on
   GET  /_control/log      the recorded requests, each written as "<length>\\n<raw bytes>\\n"
+
+A reset also cuts short every answer still being given slowly (delay, pause, drip, hang), so
+that what one test started does not run on into the next.
 """
 
 import argparse
@@ -33,7 +49,9 @@ import json
 import os
 import select
 import signal
+import socket
 import socketserver
+import struct
 import sys
 import threading
 import urllib.parse
@@ -51,6 +69,11 @@ MAX_HEAD_BYTES = 64 * 1024
 MAX_BODY_BYTES = 8 * 1024 * 1024
 READ_TIMEOUT_SECONDS = 10
 ACTIONS = ("answer", "close", "hang")
+ENDS = ("close", "reset")
+DRIP_STARTS = ("head", "body")
+FOREVER = -1  # the count of a behaviour that never runs out
+# How often a slow answer looks whether the service was reset or is stopping.
+SLOW_ANSWER_CHECK_SECONDS = 0.05
 
 
 class BadRequest(Exception):
@@ -174,6 +197,13 @@ class Behaviour:
     pause: float = 0.0
     action: str = "answer"
     count: int = 1
+    drip: float = 0.0
+    drip_from: str = "head"
+    redirect: int = 0  # hops of a chain; FOREVER for a loop
+    length: int = -1  # -1: the body's own length
+    end: str = "close"
+    end_after: float = 0.0
+    hop: int = 0  # which request of the behaviour this is, from 1 (set when taken)
 
     @classmethod
     def from_form(cls, body):
@@ -197,14 +227,38 @@ class Behaviour:
                     b.action = value
                 elif key == "count":
                     b.count = int(value)
+                elif key == "drip":
+                    b.drip = float(value)
+                elif key == "drip_from":
+                    b.drip_from = value
+                elif key == "redirect":
+                    b.redirect = FOREVER if value == "loop" else int(value)
+                    if b.redirect == 0:
+                        raise ValueError(key)
+                elif key == "length":
+                    b.length = int(value)
+                elif key == "end":
+                    b.end = value
+                elif key == "end_after":
+                    b.end_after = float(value)
                 else:
                     raise ValueError(key)
         except ValueError as error:
             raise BadRequest(str(error).encode()) from None
         if (b.action not in ACTIONS or not 0 <= b.status <= 999 or b.pieces < 1 or b.count < 1
-                or b.delay < 0 or b.pause < 0):
+                or b.delay < 0 or b.pause < 0 or b.drip < 0 or b.drip_from not in DRIP_STARTS
+                or b.redirect < FOREVER or b.length < -1 or b.end not in ENDS or b.end_after < 0
+                or (b.drip and b.pieces > 1) or (b.redirect and "count" in fields)):
             raise BadRequest(body)
+        if b.redirect:
+            b.count = b.redirect
         return b
+
+    def location(self, own_target):
+        """The Location of a redirect behaviour's answer, or None for any other behaviour."""
+        if not self.redirect:
+            return None
+        return own_target if self.redirect == FOREVER else f"/hop/{self.hop}"
 
 
 # --- The service ---------------------------------------------------------------------------
@@ -229,6 +283,7 @@ class Service:
         self.default_version = version
         self.version = version
         self.stopping = threading.Event()
+        self.generation = 0  # raised by every reset
         self._lock = threading.Lock()
         self._log = []
         self._scheduled = []
@@ -238,14 +293,33 @@ class Service:
             self._log.append(raw)
 
     def take_behaviour(self):
+        """(behaviour for the next request, the generation it belongs to)."""
         with self._lock:
             if not self._scheduled:
-                return Behaviour()
+                return Behaviour(), self.generation
             behaviour = self._scheduled[0]
-            behaviour.count -= 1
-            if behaviour.count == 0:
-                self._scheduled.pop(0)
-            return behaviour
+            behaviour.hop += 1
+            taken = dataclasses.replace(behaviour)
+            if behaviour.count != FOREVER:
+                behaviour.count -= 1
+                if behaviour.count == 0:
+                    self._scheduled.pop(0)
+            return taken, self.generation
+
+    def interrupted(self, generation):
+        """True once the service stops or is reset after an answer of that generation began."""
+        return self.stopping.is_set() or self.generation != generation
+
+    def pause(self, seconds, generation):
+        """Waits; True when the wait was cut short by a stop or a reset."""
+        remaining = seconds
+        while remaining > 0:
+            if self.interrupted(generation):
+                return True
+            step = min(remaining, SLOW_ANSWER_CHECK_SECONDS)
+            self.stopping.wait(step)
+            remaining -= step
+        return self.interrupted(generation)
 
     def control(self, method, path, body):
         command = path[len(CONTROL_PREFIX):]
@@ -254,6 +328,7 @@ class Service:
                 self._log.clear()
                 self._scheduled.clear()
                 self.version = self.default_version
+                self.generation += 1
             elif method == "POST" and command == "next":
                 self._scheduled.append(Behaviour.from_form(body))
             elif method == "POST" and command == "version":
@@ -312,17 +387,19 @@ def _is_loopback(address):
         return False
 
 
-def _response_head(status, content_type, length):
+def _response_head(status, content_type, length, location=None):
     try:
         reason = http.HTTPStatus(status).phrase
     except ValueError:
         reason = "Status"
-    return (f"HTTP/1.0 {status} {reason}\r\nContent-Type: {content_type}\r\n"
+    extra = f"Location: {location}\r\n" if location is not None else ""
+    return (f"HTTP/1.0 {status} {reason}\r\nContent-Type: {content_type}\r\n{extra}"
             f"Content-Length: {length}\r\nConnection: close\r\n\r\n").encode("latin-1")
 
 
 class Handler(socketserver.StreamRequestHandler):
     timeout = READ_TIMEOUT_SECONDS
+    generation = 0  # of the service's state the answer belongs to
 
     def handle(self):
         service = self.server.service
@@ -347,40 +424,80 @@ class Handler(socketserver.StreamRequestHandler):
             return
 
         service.record(request.raw)
-        behaviour = service.take_behaviour()
+        behaviour, self.generation = service.take_behaviour()
         if behaviour.action == "close":
             return
         if behaviour.action == "hang":
             self._wait_for_peer_to_close()
             return
-        if behaviour.delay and service.stopping.wait(behaviour.delay):
+        if behaviour.delay and service.pause(behaviour.delay, self.generation):
             return
+        location = None
         if target is None:
             status, content_type, body = 400, TEXT, b"unsupported request target"
+        elif behaviour.redirect:
+            own = target[1] + ("?" + target[2] if target[2] else "")
+            location = behaviour.location(own)
+            status, content_type, body = 302, TEXT, b"moved"
         else:
             status, content_type, body = service.answer(request.method, target[1], target[2], request.body)
         if behaviour.status:
             status = behaviour.status
         if behaviour.body is not None:
             body = behaviour.body
-        self._respond(status, content_type, body, behaviour.pieces, behaviour.pause)
+        length = behaviour.length if behaviour.length >= 0 else len(body)
+        head = _response_head(status, content_type, length, location)
+        if behaviour.drip:
+            self._drip(head, body, behaviour.drip, behaviour.drip_from)
+        else:
+            self._send(head, body, behaviour.pieces, behaviour.pause)
+        if behaviour.end_after and service.pause(behaviour.end_after, self.generation):
+            return
+        if behaviour.end == "reset":
+            self._reset()
 
-    def _respond(self, status, content_type, body, pieces=1, pause=0.0):
-        stopping = self.server.service.stopping
+    def _respond(self, status, content_type, body):
+        self._send(_response_head(status, content_type, len(body)), body)
+
+    def _send(self, head, body, pieces=1, pause=0.0):
+        service = self.server.service
         size = -(-len(body) // pieces) if body else 0
         chunks = [body[i:i + size] for i in range(0, len(body), size)] if size else [b""]
         try:
-            self.connection.sendall(_response_head(status, content_type, len(body)) + chunks[0])
+            self.connection.sendall(head + chunks[0])
             for chunk in chunks[1:]:
-                if stopping.wait(pause):
+                if service.pause(pause, self.generation):
                     return
                 self.connection.sendall(chunk)
         except OSError:
             pass  # the client went away, e.g. after reading as much as it wanted
 
+    def _drip(self, head, body, interval, start):
+        service = self.server.service
+        answer = head + body
+        at = 0 if start == "head" else len(head)
+        try:
+            if at:
+                self.connection.sendall(answer[:at])
+            for i in range(at, len(answer)):
+                if i > 0 and service.pause(interval, self.generation):
+                    return
+                self.connection.sendall(answer[i:i + 1])
+        except OSError:
+            pass
+
+    def _reset(self):
+        # With a zero linger time, closing sends a reset and no orderly end. What was sent
+        # before stays readable at the other end, ahead of the reset.
+        try:
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.connection.close()
+        except OSError:
+            pass
+
     def _wait_for_peer_to_close(self):
-        stopping = self.server.service.stopping
-        while not stopping.is_set():
+        service = self.server.service
+        while not service.interrupted(self.generation):
             try:
                 readable, _, _ = select.select([self.connection], [], [], 0.2)
                 if readable and not self.connection.recv(4096):

@@ -1,11 +1,13 @@
 """Unit tests of the reference lyrics service: what the Windows tests never reach (the
 catalogue's matching, the not-found answer, request-target forms, the control interface's
-refusal of proxied requests)."""
+refusal of proxied requests), and the hostile answers exactly as they go over the wire
+(drip, redirect, reset)."""
 
 import os
 import socket
 import sys
 import threading
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -62,9 +64,15 @@ class RequestFormsTest(unittest.TestCase):
     def test_behaviour_keeps_zero_bytes_and_rejects_unknown_keys(self):
         behaviour = ls.Behaviour.from_form(b"body=a%00b&status=500&count=2")
         self.assertEqual((behaviour.body, behaviour.status, behaviour.count), (b"a\0b", 500, 2))
-        for bad in (b"colour=red", b"action=explode", b"pieces=0", b"delay=soon"):
+        for bad in (b"colour=red", b"action=explode", b"pieces=0", b"delay=soon", b"drip=-1",
+                    b"drip_from=tail", b"drip=1&pieces=2", b"redirect=0", b"redirect=2&count=3",
+                    b"end=slam", b"length=-2", b"end_after=-1"):
             with self.assertRaises(ls.BadRequest, msg=bad):
                 ls.Behaviour.from_form(bad)
+
+    def test_redirect_chain_counts_its_hops_and_a_loop_never_runs_out(self):
+        self.assertEqual(ls.Behaviour.from_form(b"redirect=3").count, 3)
+        self.assertEqual(ls.Behaviour.from_form(b"redirect=loop").count, ls.FOREVER)
 
 
 class ServerTest(unittest.TestCase):
@@ -79,14 +87,27 @@ class ServerTest(unittest.TestCase):
         self.server.server_close()
         self.thread.join()
 
-    def exchange(self, raw):
+    def raw_exchange(self, raw):
+        """(every received piece with the moment it came, how the connection ended)."""
+        pieces = []
         with socket.create_connection(("127.0.0.1", self.server.port), timeout=5) as s:
             s.sendall(raw)
-            chunks = []
-            while chunk := s.recv(65536):
-                chunks.append(chunk)
-        head, _, body = b"".join(chunks).partition(b"\r\n\r\n")
+            try:
+                while chunk := s.recv(65536):
+                    pieces.append((time.monotonic(), chunk))
+            except ConnectionResetError:
+                return pieces, "reset"
+        return pieces, "close"
+
+    def exchange(self, raw):
+        pieces, _ = self.raw_exchange(raw)
+        head, _, body = b"".join(chunk for _, chunk in pieces).partition(b"\r\n\r\n")
         return head.split(b"\r\n")[0], body
+
+    def schedule(self, behaviour):
+        self.exchange(b"POST /_control/next HTTP/1.0\r\nContent-Length: %d\r\n\r\n%s" % (len(behaviour), behaviour))
+
+    checkv = b"GET http://h/tools/plugin.php?do=checkv HTTP/1.0\r\n\r\n"
 
     def test_proxied_request_never_reaches_the_control_interface(self):
         proxied = b"GET http://127.0.0.1/_control/log HTTP/1.0\r\n\r\n"
@@ -97,11 +118,67 @@ class ServerTest(unittest.TestCase):
         self.assertEqual(log, b"%d\n%s\n" % (len(proxied), proxied))
 
     def test_behaviour_applies_to_as_many_requests_as_it_counts(self):
-        behaviour = b"status=503&body=x&count=2"
-        self.exchange(b"POST /_control/next HTTP/1.0\r\nContent-Length: %d\r\n\r\n%s" % (len(behaviour), behaviour))
-        checkv = b"GET http://h/tools/plugin.php?do=checkv HTTP/1.0\r\n\r\n"
-        answers = [self.exchange(checkv) for _ in range(3)]
+        self.schedule(b"status=503&body=x&count=2")
+        answers = [self.exchange(self.checkv) for _ in range(3)]
         self.assertEqual(answers, [(b"HTTP/1.0 503 Service Unavailable", b"x")] * 2 + [(b"HTTP/1.0 200 OK", b"2.1")])
+
+    def test_drip_from_the_head_sends_every_byte_apart(self):
+        self.schedule(b"drip=0.02&body=abc")
+        pieces, _ = self.raw_exchange(self.checkv)
+        answer = b"".join(chunk for _, chunk in pieces)
+        self.assertTrue(answer.startswith(b"HTTP/1.0 200 OK\r\n") and answer.endswith(b"\r\n\r\nabc"), answer)
+        self.assertEqual(len(pieces), len(answer))
+        self.assertGreaterEqual(pieces[-1][0] - pieces[0][0], 0.02 * (len(answer) - 1) * 0.9)
+
+    def test_drip_from_the_body_sends_the_head_at_once(self):
+        self.schedule(b"drip=0.05&drip_from=body&body=abc")
+        pieces, _ = self.raw_exchange(self.checkv)
+        self.assertTrue(pieces[0][1].endswith(b"\r\n\r\n"), pieces[0][1])
+        self.assertEqual([chunk for _, chunk in pieces[1:]], [b"a", b"b", b"c"])
+
+    def test_redirect_chain_sends_each_hop_on_then_the_next_behaviour_answers(self):
+        self.schedule(b"redirect=2")
+        self.schedule(b"body=end")
+        answers = []
+        for _ in range(3):
+            pieces, _ = self.raw_exchange(self.checkv)
+            head, _, body = b"".join(chunk for _, chunk in pieces).partition(b"\r\n\r\n")
+            lines = head.split(b"\r\n")
+            location = [line for line in lines if line.startswith(b"Location: ")]
+            answers.append((lines[0], location, body))
+        self.assertEqual(answers, [(b"HTTP/1.0 302 Found", [b"Location: /hop/1"], b"moved"),
+                                   (b"HTTP/1.0 302 Found", [b"Location: /hop/2"], b"moved"),
+                                   (b"HTTP/1.0 200 OK", [], b"end")])
+
+    def test_redirect_loop_sends_every_request_back_to_its_own_address(self):
+        self.schedule(b"redirect=loop&status=307")
+        for _ in range(5):
+            pieces, _ = self.raw_exchange(self.checkv)
+            head = b"".join(chunk for _, chunk in pieces).partition(b"\r\n\r\n")[0]
+            self.assertIn(b"HTTP/1.0 307 Temporary Redirect\r\n", head + b"\r\n")
+            self.assertIn(b"\r\nLocation: /tools/plugin.php?do=checkv\r\n", head + b"\r\n")
+
+    def test_reset_end_comes_after_the_whole_answer(self):
+        self.schedule(b"body=%3Ctitle%3Ex%3C%2Ftitle%3E&length=100&end=reset&end_after=0.2")
+        pieces, ending = self.raw_exchange(self.checkv)
+        answer = b"".join(chunk for _, chunk in pieces)
+        self.assertEqual(ending, "reset")
+        self.assertGreaterEqual(time.monotonic() - pieces[-1][0], 0.15)
+        self.assertIn(b"\r\nContent-Length: 100\r\n", answer)
+        self.assertTrue(answer.endswith(b"\r\n\r\n<title>x</title>"), answer)
+
+    def test_reset_of_the_service_cuts_a_dripping_answer_short(self):
+        self.schedule(b"drip=0.2")
+        result = {}
+        client = threading.Thread(target=lambda: result.update(answer=self.raw_exchange(self.checkv)))
+        started = time.monotonic()
+        client.start()
+        time.sleep(0.5)
+        self.exchange(b"POST /_control/reset HTTP/1.0\r\nContent-Length: 0\r\n\r\n")
+        client.join(5)
+        self.assertLess(time.monotonic() - started, 2.0)
+        pieces, _ = result["answer"]
+        self.assertLess(len(pieces), 10)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,332 @@
+// The built DLL asked to unload from inside its own nested loops. A player may release its
+// plug-in object and tidy up its DLLs at any moment, also while the plug-in's tray menu, one of
+// its dialogs or its validation message box runs a loop with the DLL's code below it. From
+// inside each loop this host does exactly that: it releases the object, calls
+// CoFreeUnusedLibrariesEx, and, since it loaded the DLL itself rather than through COM, takes
+// COM's own step too: it asks DllCanUnloadNow and frees the DLL on S_OK. The DLL must answer
+// S_FALSE there and stay; once the loop has returned, the next request unloads it, with the
+// settings written and the icon removed.
+#include "plugin/player_interface.h"
+#include "tests/win/dialog_driver.h"
+#include "tests/win/lyrics_service_client.h"
+#include "tests/win/settings_registry.h"
+#include "tools/dll_watch/dll_watch.h"
+#include "tools/fake_player/fake_player.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+using GetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+using CanUnloadNowFunction = HRESULT(STDAPICALLTYPE*)();
+
+// {921BC298-60F8-4557-A01D-ECEE7CC020A1}
+constexpr CLSID kPluginClass = {0x921bc298, 0x60f8, 0x4557, {0xa0, 0x1d, 0xec, 0xee, 0x7c, 0xc0, 0x20, 0xa1}};
+constexpr UINT kIconCallbackMessage = WM_APP + 1;
+constexpr WPARAM kSettingsCommand = 2;
+constexpr int kDelayEdit = 2002;
+constexpr char kSettingsCaption[] = "Tunelore Settings";
+constexpr char kQuestionCaption[] = "Update found";
+constexpr char kMessageBoxCaption[] = "Tunelore plugin";
+constexpr char kMenuClass[] = "#32768";
+constexpr UINT kHostTickMs = 30;
+constexpr auto kDeadline = 30s;
+
+std::string DllPath()
+{
+    std::string path = std::string("Z:") + TUNELORE_DLL_PATH;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+HWND NotifierWindow()
+{
+    for (HWND window = nullptr; (window = ::FindWindowExA(nullptr, window, "Static", "TuneloreWnd")) != nullptr;) {
+        DWORD process = 0;
+        ::GetWindowThreadProcessId(window, &process);
+        if (process == ::GetCurrentProcessId())
+            return window;
+    }
+    return nullptr;
+}
+
+BOOL CALLBACK FindMenuWindow(HWND window, LPARAM lParam)
+{
+    char className[16] = {};
+    ::GetClassNameA(window, className, sizeof(className));
+    if (std::string(className) != kMenuClass || !::IsWindowVisible(window))
+        return TRUE;
+    *reinterpret_cast<HWND*>(lParam) = window;
+    return FALSE;
+}
+
+// The tracked menu's own window, while a menu of this thread is open.
+HWND OpenMenu()
+{
+    HWND menu = nullptr;
+    ::EnumThreadWindows(::GetCurrentThreadId(), &FindMenuWindow, reinterpret_cast<LPARAM>(&menu));
+    return menu;
+}
+
+enum class Loop {
+    TrayMenu,          // the click's menu
+    PropertyPage,      // the settings dialog, inside the player's DisplayPropertyPage call
+    SettingsFromMenu,  // the settings dialog, from the menu's command
+    ValidationBox,     // the settings dialog's message box about a wrong number
+    UpdateQuestion,    // the new-version dialog of the first tick's update check
+};
+
+struct LoopCase {
+    const char* name;
+    Loop loop;
+};
+
+void PrintTo(const LoopCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class NestedLoopUnloadTest : public ::testing::TestWithParam<LoopCase> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(m_port, 0) << "no lyrics service port in " TUNELORE_SERVICE_PORT_FILE;
+        ASSERT_TRUE(m_proxy.pointAt(m_port));
+        DeleteSettingsKey();
+        const bool question = GetParam().loop == Loop::UpdateQuestion;
+        ASSERT_TRUE(WriteSetting("Check updates", question ? 1 : 0));
+        ASSERT_TRUE(WriteSetting("Tip enabled", 0));
+        // Only the question needs the service; the other cases open no socket at all, so they
+        // also run where a 32-bit process's sockets are not reliable (under emulation).
+        if (question) {
+            ASSERT_TRUE(m_service.reset());
+            ASSERT_TRUE(m_service.setVersion("9.9"));
+        }
+        m_comStarted = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+        s_active = this;
+    }
+
+    void TearDown() override
+    {
+        if (m_timer != 0)
+            ::KillTimer(nullptr, m_timer);
+        s_active = nullptr;
+        m_plugin.reset();
+        m_watch.reset();
+        m_core.reset();
+        DeleteSettingsKey();
+        if (m_comStarted)
+            ::CoUninitialize();
+    }
+
+    // As the player does: the class factory, one plug-in object with the core, the factory let go.
+    void LoadAndCreate()
+    {
+        m_watch = DllWatch::Load(DllPath(), DllWatchOptions{false});
+        ASSERT_TRUE(m_watch) << DllPath();
+        m_canUnloadNow = reinterpret_cast<CanUnloadNowFunction>(::GetProcAddress(m_watch->Module(), "DllCanUnloadNow"));
+        const auto getClassObject =
+            reinterpret_cast<GetClassObjectFunction>(::GetProcAddress(m_watch->Module(), "DllGetClassObject"));
+        ASSERT_TRUE(m_canUnloadNow && getClassObject);
+        com_ptr<IClassFactory> factory;
+        ASSERT_EQ(getClassObject(kPluginClass, IID_IClassFactory, factory.put_void()), S_OK);
+        ASSERT_EQ(factory->CreateInstance(nullptr, __uuidof(IWMPPluginUI), m_plugin.put_void()), S_OK);
+        m_core = FakeCore::Create();
+        m_plugin->SetCore(m_core.get());
+        // What exit writes back shows only in a key emptied after start-up has read it.
+        ASSERT_EQ(::RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKeyPath), ERROR_SUCCESS);
+        m_window = NotifierWindow();
+        ASSERT_TRUE(m_window);
+    }
+
+    bool DllMapped() const { return ::GetModuleHandleA(DllPath().c_str()) != nullptr; }
+
+    // The host's tidy-up: COM's for the DLLs it loaded, and COM's step by hand for this one.
+    HRESULT TidyUp()
+    {
+        ::CoFreeUnusedLibrariesEx(0, 0);
+        const HRESULT answer = m_canUnloadNow();
+        if (answer == S_OK)
+            m_watch->Unload();
+        return answer;
+    }
+
+    // The loop of this case, seen from inside it: its window, or null while it is not running.
+    HWND LoopWindow() const
+    {
+        switch (GetParam().loop) {
+        case Loop::TrayMenu:
+            return OpenMenu();
+        case Loop::PropertyPage:
+        case Loop::SettingsFromMenu:
+            return FindDialog(kSettingsCaption);
+        case Loop::ValidationBox:
+            return FindDialog(kMessageBoxCaption);
+        case Loop::UpdateQuestion:
+            return FindDialog(kQuestionCaption);
+        }
+        return nullptr;
+    }
+
+    // Runs on this thread's timer, which every one of the DLL's loops goes on dispatching.
+    void HostTick()
+    {
+        if (m_actedInside) {
+            Close();
+            return;
+        }
+        if (GetParam().loop == Loop::ValidationBox && !m_validationAsked) {
+            // A number the dialog refuses: OK then shows the message box.
+            if (const HWND dialog = FindDialog(kSettingsCaption)) {
+                ::SetDlgItemTextA(dialog, kDelayEdit, "x");
+                PostClick(dialog, IDOK);
+                m_validationAsked = true;
+            }
+            return;
+        }
+        const HWND loop = LoopWindow();
+        if (loop == nullptr)
+            return;
+        m_actedInside = true;
+        m_plugin.reset();
+        m_answerInside = TidyUp();
+        m_mappedInside = DllMapped();
+        Close();
+    }
+
+    // Ends whatever is still open; posted, so each loop returns by itself.
+    void Close()
+    {
+        if (OpenMenu() != nullptr)
+            ::EndMenu();
+        if (const HWND box = FindDialog(kMessageBoxCaption))
+            PostClick(box, IDOK);
+        else if (const HWND settings = FindDialog(kSettingsCaption))
+            PostClick(settings, IDCANCEL);
+        if (const HWND question = FindDialog(kQuestionCaption))
+            PostClick(question, IDCANCEL);
+    }
+
+    bool AnythingOpen() const
+    {
+        return OpenMenu() != nullptr || FindDialog(kSettingsCaption) != nullptr ||
+               FindDialog(kMessageBoxCaption) != nullptr || FindDialog(kQuestionCaption) != nullptr;
+    }
+
+    static void CALLBACK OnHostTimer(HWND, UINT, UINT_PTR, DWORD)
+    {
+        if (s_active != nullptr)
+            s_active->HostTick();
+    }
+
+    void StartHostTimer() { m_timer = ::SetTimer(nullptr, 0, kHostTickMs, &NestedLoopUnloadTest::OnHostTimer); }
+
+    // Runs this thread's messages, outside every loop of the DLL, until done() holds.
+    bool PumpUntil(const std::function<bool()>& done)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            MSG message;
+            while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                ::TranslateMessage(&message);
+                ::DispatchMessageA(&message);
+            }
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        }
+        return true;
+    }
+
+    const int m_port = LyricsServicePort();
+    ProxyScope m_proxy;
+    LyricsServiceControl m_service{m_port};
+    bool m_comStarted = false;
+    std::unique_ptr<DllWatch> m_watch;
+    CanUnloadNowFunction m_canUnloadNow = nullptr;
+    com_ptr<IWMPPluginUI> m_plugin;
+    com_ptr<FakeCore> m_core;
+    HWND m_window = nullptr;
+    UINT_PTR m_timer = 0;
+
+    bool m_validationAsked = false;
+    bool m_actedInside = false;
+    HRESULT m_answerInside = E_FAIL;
+    bool m_mappedInside = false;
+
+    static NestedLoopUnloadTest* s_active;
+};
+
+NestedLoopUnloadTest* NestedLoopUnloadTest::s_active = nullptr;
+
+TEST_P(NestedLoopUnloadTest, DllStaysUnderItsLoopAndUnloadsAtTheNextRequest)
+{
+    LoadAndCreate();
+    StartHostTimer();
+    switch (GetParam().loop) {
+    case Loop::TrayMenu:
+        ASSERT_TRUE(::PostMessageA(m_window, kIconCallbackMessage, 0, WM_LBUTTONDOWN));
+        break;
+    case Loop::PropertyPage: {
+        // The player's own call: the object it is made on goes away inside it.
+        IWMPPluginUI* const plugin = m_plugin.get();
+        EXPECT_EQ(plugin->DisplayPropertyPage(nullptr), S_OK);
+        break;
+    }
+    case Loop::SettingsFromMenu:
+    case Loop::ValidationBox:
+        ASSERT_TRUE(::PostMessageA(m_window, WM_COMMAND, kSettingsCommand, 0));
+        break;
+    case Loop::UpdateQuestion:
+        // The first tick, about a second after start-up, asks.
+        break;
+    }
+    ASSERT_TRUE(PumpUntil([this] { return m_actedInside && !AnythingOpen(); }))
+        << "acted inside: " << m_actedInside << ", still open: " << AnythingOpen();
+    ::KillTimer(nullptr, m_timer);
+    m_timer = 0;
+
+    // Inside the loop the host heard "not now", and the DLL stayed.
+    EXPECT_EQ(m_answerInside, S_FALSE);
+    EXPECT_TRUE(m_mappedInside);
+    EXPECT_FALSE(m_plugin);
+    ASSERT_TRUE(DllMapped());
+
+    // Back in the host's own loop, with every loop of the DLL returned: the next request
+    // unloads it, and its exit ran in full.
+    EXPECT_EQ(TidyUp(), S_OK);
+    EXPECT_FALSE(DllMapped());
+    EXPECT_EQ(NotifierWindow(), nullptr);
+    std::vector<DWORD> messages;
+    for (const WatchedCall& event : m_watch->Events()) {
+        if (const NotifyIconCall* call = event.notifyIcon())
+            messages.push_back(call->message);
+    }
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back(), static_cast<DWORD>(NIM_DELETE));
+    for (const char* name : {"Tip enabled", "Check updates", "Balloon delay", "Balloon timeout", "Last update check"})
+        EXPECT_TRUE(ReadSetting(name)) << name;
+
+    m_core.reset();
+    EXPECT_EQ(FakeCore::LiveObjects(), 0);
+    EXPECT_EQ(FakeMedia::LiveObjects(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Loops, NestedLoopUnloadTest,
+                         ::testing::Values(LoopCase{"TrayMenu", Loop::TrayMenu},
+                                           LoopCase{"SettingsDialogOfThePropertyPage", Loop::PropertyPage},
+                                           LoopCase{"SettingsDialogOfTheMenu", Loop::SettingsFromMenu},
+                                           LoopCase{"ValidationMessageBox", Loop::ValidationBox},
+                                           LoopCase{"UpdateQuestion", Loop::UpdateQuestion}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

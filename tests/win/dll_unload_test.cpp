@@ -1,0 +1,231 @@
+// The built DLL unloaded as a host that loads and unloads its plug-ins does. Loaded and unloaded
+// many times in one process: whatever a cycle keeps adds up, so after the first cycle (which
+// may set up what the process keeps anyway) the committed memory must stay where it was. And
+// unloaded right after a lookup that ran out of time while WinINet's worker still reads the
+// reply: when that worker finishes, nothing of the unloaded module may be called.
+#include "plugin/player_interface.h"
+#include "tests/win/lyrics_service_client.h"
+#include "tests/win/settings_registry.h"
+#include "tools/fake_player/fake_player.h"
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using GetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+
+// {921BC298-60F8-4557-A01D-ECEE7CC020A1}
+constexpr CLSID kPluginClass = {0x921bc298, 0x60f8, 0x4557, {0xa0, 0x1d, 0xec, 0xee, 0x7c, 0xc0, 0x20, 0xa1}};
+// The plug-in's own bound of one exchange (ExchangeTimeouts' receive time-out), and what the
+// wait around it may add.
+constexpr double kExchangeBoundSeconds = 30.0;
+constexpr double kMarginSeconds = 2.0;
+
+constexpr int kCycles = 200;
+// What the process may still grow by over the whole run, not per cycle: one page.
+constexpr SIZE_T kAllowedGrowthBytes = 4 * 1024;
+
+// The build tree is on the Unix side, which Wine shows as drive Z:.
+std::string DllPath()
+{
+    std::string path = std::string("Z:") + TUNELORE_DLL_PATH;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+// The process's commit charge. Windows reports it twice, as PrivateUsage and as PagefileUsage;
+// Wine 8 fills only the second.
+SIZE_T PrivateBytes()
+{
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    counters.cb = sizeof(counters);
+    if (!::K32GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                                   sizeof(counters)))
+        return 0;
+    return counters.PrivateUsage != 0 ? counters.PrivateUsage : counters.PagefileUsage;
+}
+
+// The busy bytes of every heap of the process (the C runtime keeps its own): a finer view
+// than the committed total, printed beside it.
+SIZE_T BusyHeapBytes()
+{
+    HANDLE heaps[64];
+    const DWORD count = std::min<DWORD>(::GetProcessHeaps(64, heaps), 64);
+    SIZE_T busy = 0;
+    for (DWORD i = 0; i < count; ++i) {
+        if (!::HeapLock(heaps[i]))
+            continue;
+        PROCESS_HEAP_ENTRY entry = {};
+        while (::HeapWalk(heaps[i], &entry)) {
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
+                busy += entry.cbData;
+        }
+        ::HeapUnlock(heaps[i]);
+    }
+    return busy;
+}
+
+std::set<HMODULE> LoadedModules()
+{
+    std::vector<HMODULE> modules(1024);
+    DWORD needed = 0;
+    if (!::K32EnumProcessModules(::GetCurrentProcess(), modules.data(),
+                                 static_cast<DWORD>(modules.size() * sizeof(HMODULE)), &needed))
+        return {};
+    modules.resize(std::min<std::size_t>(modules.size(), needed / sizeof(HMODULE)));
+    return std::set<HMODULE>(modules.begin(), modules.end());
+}
+
+class DllUnloadTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // Before the DLL loads: no exchange may ever look up the compiled-in host.
+        ASSERT_NE(m_port, 0) << "no lyrics service port in " TUNELORE_SERVICE_PORT_FILE;
+        ASSERT_TRUE(m_proxy.pointAt(m_port));
+        ASSERT_TRUE(m_service.reset());
+        DeleteSettingsKey();
+        // No update check on the first tick, and no balloons.
+        ASSERT_TRUE(WriteSetting("Check updates", 0));
+        ASSERT_TRUE(WriteSetting("Tip enabled", 0));
+        m_comStarted = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    }
+
+    void TearDown() override
+    {
+        DeleteSettingsKey();
+        for (HMODULE module : m_pinned)
+            ::FreeLibrary(module);
+        if (m_comStarted)
+            ::CoUninitialize();
+    }
+
+    // The system DLLs the plug-in imports stay loaded from its first load on, as they do in a
+    // player, which uses them itself: what is measured is what the plug-in's own cycles keep,
+    // not what Wine's DLLs keep when they are loaded afresh each time.
+    bool FirstCycle()
+    {
+        const std::set<HMODULE> before = LoadedModules();
+        HMODULE plugin = ::LoadLibraryA(DllPath().c_str());
+        if (!plugin)
+            return false;
+        for (HMODULE module : LoadedModules()) {
+            char path[MAX_PATH];
+            if (module == plugin || before.count(module) || !::GetModuleFileNameA(module, path, MAX_PATH))
+                continue;
+            if (HMODULE pinned = ::LoadLibraryA(path))
+                m_pinned.push_back(pinned);
+        }
+        return ::FreeLibrary(plugin) != FALSE && !::GetModuleHandleA(DllPath().c_str());
+    }
+
+    static bool Cycle()
+    {
+        HMODULE module = ::LoadLibraryA(DllPath().c_str());
+        if (!module)
+            return false;
+        return ::FreeLibrary(module) != FALSE && !::GetModuleHandleA(DllPath().c_str());
+    }
+
+    const int m_port = LyricsServicePort();
+    ProxyScope m_proxy;
+    LyricsServiceControl m_service{m_port};
+    bool m_comStarted = false;
+    std::vector<HMODULE> m_pinned;
+};
+
+TEST_F(DllUnloadTest, LoadUnloadCyclesKeepNoMemory)
+{
+    ASSERT_TRUE(FirstCycle()) << DllPath();
+    // The heap walk first, so that whatever it takes is in both figures.
+    const SIZE_T firstHeap = BusyHeapBytes();
+    const SIZE_T firstPrivate = PrivateBytes();
+    ASSERT_NE(firstPrivate, 0u);
+
+    for (int i = 1; i < kCycles; ++i)
+        ASSERT_TRUE(Cycle()) << "cycle " << i;
+
+    const SIZE_T lastHeap = BusyHeapBytes();
+    const SIZE_T lastPrivate = PrivateBytes();
+    const long long privateGrowth = static_cast<long long>(lastPrivate) - static_cast<long long>(firstPrivate);
+    const long long heapGrowth = static_cast<long long>(lastHeap) - static_cast<long long>(firstHeap);
+    std::printf("after the first cycle: %llu private bytes, %llu busy heap bytes\n"
+                "after %d cycles: %llu private bytes (%+lld), %llu busy heap bytes (%+lld, %+lld a cycle)\n",
+                static_cast<unsigned long long>(firstPrivate), static_cast<unsigned long long>(firstHeap), kCycles,
+                static_cast<unsigned long long>(lastPrivate), privateGrowth,
+                static_cast<unsigned long long>(lastHeap), heapGrowth, heapGrowth / (kCycles - 1));
+    EXPECT_LE(privateGrowth, static_cast<long long>(kAllowedGrowthBytes));
+}
+
+com_ptr<FakeMedia> RainSong()
+{
+    return FakeMedia::Create({{L"Author", L"The Lanterns"}, {L"Title", L"Rain Song"}}, L"audio",
+                             L"C:\\Music\\07 Rain Song.mp3");
+}
+
+TEST_F(DllUnloadTest, UnloadAfterALookupRanOutOfTimeLeavesNothingToCallBack)
+{
+    // A byte of the head every second: each read ends in time, the whole never does.
+    ASSERT_TRUE(m_service.scheduleNext({{"drip", "1"}}));
+
+    HMODULE module = ::LoadLibraryA(DllPath().c_str());
+    ASSERT_TRUE(module) << DllPath();
+    const auto getClassObject = reinterpret_cast<GetClassObjectFunction>(::GetProcAddress(module, "DllGetClassObject"));
+    ASSERT_TRUE(getClassObject);
+    com_ptr<IClassFactory> factory;
+    com_ptr<IWMPPluginUI> plugin;
+    ASSERT_EQ(getClassObject(kPluginClass, IID_IClassFactory, factory.put_void()), S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, __uuidof(IWMPPluginUI), plugin.put_void()), S_OK);
+    com_ptr<FakeCore> core = FakeCore::Create();
+    plugin->SetCore(core.get());
+    com_ptr<FakeMedia> song = RainSong();
+    core->SetCurrentMedia(song.get());
+    core->SetPlayState(wmppsPlaying);
+
+    // The lookup runs inside one tick: the dispatch that returns after the service has the
+    // request is the one the exchange blocked.
+    double longestDispatch = 0;
+    bool looked = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+    while (!looked && std::chrono::steady_clock::now() < deadline) {
+        MSG message;
+        while (!looked && ::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            const auto start = std::chrono::steady_clock::now();
+            ::DispatchMessageA(&message);
+            longestDispatch = std::max(
+                longestDispatch, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            std::vector<RecordedRequest> requests;
+            looked = m_service.requests(requests) && !requests.empty();
+        }
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    }
+    ASSERT_TRUE(looked);
+    EXPECT_GE(longestDispatch, kExchangeBoundSeconds - kMarginSeconds);
+    EXPECT_LE(longestDispatch, kExchangeBoundSeconds + kMarginSeconds);
+
+    plugin->SetCore(nullptr);
+    plugin.reset();
+    factory.reset();
+    ASSERT_TRUE(::FreeLibrary(module));
+    ASSERT_FALSE(::GetModuleHandleA(DllPath().c_str()));
+
+    // The service ends the head it was still dripping; WinINet's worker, which was reading it,
+    // finishes its operation and reports it, and then its handles' closing. Had the module
+    // left its callback with WinINet, this process would now call into unmapped code.
+    ASSERT_TRUE(m_service.reset());
+    ::Sleep(2000);
+    std::vector<RecordedRequest> requests;
+    EXPECT_TRUE(m_service.requests(requests));
+}
+
+}  // namespace

@@ -14,9 +14,11 @@
 #include "plugin/tunelore_plugin.h"
 #include "res/resource.h"
 #include "settings/settings.h"
+#include "tests/win/built_dll.h"
 #include "tests/win/dialog_driver.h"
 #include "tests/win/failing_allocator.h"
 #include "tests/win/lyrics_service_client.h"
+#include "tests/win/process_counts.h"
 #include "tools/fake_player/fake_player.h"
 
 #include <gtest/gtest.h>
@@ -37,7 +39,6 @@ constexpr char kFoundTip[] = "Lyrics found! Doubleclick to view";
 constexpr char kNotFoundTip[] = "Lyrics not found";
 constexpr char kSettingsCaption[] = "Tunelore Settings";
 constexpr char kQuestionCaption[] = "Update found";
-constexpr char kMenuClass[] = "#32768";
 constexpr UINT kDriverTickMs = 20;
 constexpr DWORD kDriverLimitMs = 5000;
 // WinINet may keep a connection to the service open between exchanges.
@@ -88,30 +89,6 @@ int ThreadWindowCount()
     int count = 0;
     ::EnumThreadWindows(::GetCurrentThreadId(), &CountWindow, reinterpret_cast<LPARAM>(&count));
     return count;
-}
-
-DWORD HandleCount()
-{
-    DWORD count = 0;
-    ::GetProcessHandleCount(::GetCurrentProcess(), &count);
-    return count;
-}
-
-BOOL CALLBACK FindMenuWindow(HWND window, LPARAM lParam)
-{
-    char className[16] = {};
-    ::GetClassNameA(window, className, sizeof(className));
-    if (std::strcmp(className, kMenuClass) != 0 || !::IsWindowVisible(window))
-        return TRUE;
-    *reinterpret_cast<HWND*>(lParam) = window;
-    return FALSE;
-}
-
-HWND OpenMenu()
-{
-    HWND menu = nullptr;
-    ::EnumThreadWindows(::GetCurrentThreadId(), &FindMenuWindow, reinterpret_cast<LPARAM>(&menu));
-    return menu;
 }
 
 // Plays the user's part from a thread timer, inside whatever loop the step runs. Its own
@@ -323,7 +300,7 @@ TEST_P(AllocationFailureStepTest, EveryFailingAllocationEndsTheStepQuietly)
     RecordProperty("allocations", static_cast<int>(steps));
     std::printf("[          ] %zu allocations, each made to fail in turn\n", steps);
     const int windows = ThreadWindowCount();
-    const DWORD handles = HandleCount();
+    const DWORD handles = KernelHandles();
     const LONG locks = Module().LockCount();
 
     for (std::size_t failAt = 1; failAt <= steps; ++failAt) {
@@ -342,7 +319,7 @@ TEST_P(AllocationFailureStepTest, EveryFailingAllocationEndsTheStepQuietly)
         if (HasFatalFailure() || HasNonfatalFailure())
             break;
     }
-    EXPECT_LE(HandleCount(), handles + kPooledHandles);
+    EXPECT_LE(KernelHandles(), handles + kPooledHandles);
 }
 
 const InjectionStep kSteps[] = {

@@ -3,6 +3,7 @@
 // the fake player against the reference lyrics service, and reads back the settings it saved.
 #include "plugin/player_interface.h"
 #include "res/resource.h"
+#include "tests/win/built_dll.h"
 #include "tests/win/dialog_driver.h"
 #include "tests/win/lyrics_service_client.h"
 #include "tests/win/menu_watcher.h"
@@ -42,26 +43,6 @@ constexpr DWORD kDialogLimitMs = 30000;
 const char kStoppedTip[] = "Stopped";
 const char kFoundTip[] = "Lyrics found! Doubleclick to view";
 const char kNotFoundTip[] = "Lyrics not found";
-
-// The build tree is on the Unix side, which Wine shows as drive Z:.
-std::string DllPath()
-{
-    std::string path = std::string("Z:") + TUNELORE_DLL_PATH;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
-
-// The notifier window of this process: other test programs in the prefix may have their own.
-HWND NotifierWindow()
-{
-    for (HWND window = nullptr; (window = ::FindWindowExA(nullptr, window, "Static", "TuneloreWnd")) != nullptr;) {
-        DWORD process = 0;
-        ::GetWindowThreadProcessId(window, &process);
-        if (process == ::GetCurrentProcessId())
-            return window;
-    }
-    return nullptr;
-}
 
 // A song in the reference catalogue, with every field the request carries.
 com_ptr<FakeMedia> RainSong()

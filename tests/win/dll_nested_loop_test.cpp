@@ -7,6 +7,7 @@
 // S_FALSE there and stay; once the loop has returned, the next request unloads it, with the
 // settings written and the icon removed.
 #include "plugin/player_interface.h"
+#include "tests/win/built_dll.h"
 #include "tests/win/dialog_driver.h"
 #include "tests/win/lyrics_service_client.h"
 #include "tests/win/settings_registry.h"
@@ -37,45 +38,8 @@ constexpr int kDelayEdit = 2002;
 constexpr char kSettingsCaption[] = "Tunelore Settings";
 constexpr char kQuestionCaption[] = "Update found";
 constexpr char kMessageBoxCaption[] = "Tunelore plugin";
-constexpr char kMenuClass[] = "#32768";
 constexpr UINT kHostTickMs = 30;
 constexpr auto kDeadline = 30s;
-
-std::string DllPath()
-{
-    std::string path = std::string("Z:") + TUNELORE_DLL_PATH;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
-
-HWND NotifierWindow()
-{
-    for (HWND window = nullptr; (window = ::FindWindowExA(nullptr, window, "Static", "TuneloreWnd")) != nullptr;) {
-        DWORD process = 0;
-        ::GetWindowThreadProcessId(window, &process);
-        if (process == ::GetCurrentProcessId())
-            return window;
-    }
-    return nullptr;
-}
-
-BOOL CALLBACK FindMenuWindow(HWND window, LPARAM lParam)
-{
-    char className[16] = {};
-    ::GetClassNameA(window, className, sizeof(className));
-    if (std::string(className) != kMenuClass || !::IsWindowVisible(window))
-        return TRUE;
-    *reinterpret_cast<HWND*>(lParam) = window;
-    return FALSE;
-}
-
-// The tracked menu's own window, while a menu of this thread is open.
-HWND OpenMenu()
-{
-    HWND menu = nullptr;
-    ::EnumThreadWindows(::GetCurrentThreadId(), &FindMenuWindow, reinterpret_cast<LPARAM>(&menu));
-    return menu;
-}
 
 enum class Loop {
     TrayMenu,          // the click's menu
@@ -99,15 +63,16 @@ class NestedLoopUnloadTest : public ::testing::TestWithParam<LoopCase> {
 protected:
     void SetUp() override
     {
-        ASSERT_NE(m_port, 0) << "no lyrics service port in " TUNELORE_SERVICE_PORT_FILE;
-        ASSERT_TRUE(m_proxy.pointAt(m_port));
         DeleteSettingsKey();
         const bool question = GetParam().loop == Loop::UpdateQuestion;
         ASSERT_TRUE(WriteSetting("Check updates", question ? 1 : 0));
         ASSERT_TRUE(WriteSetting("Tip enabled", 0));
-        // Only the question needs the service; the other cases open no socket at all, so they
-        // also run where a 32-bit process's sockets are not reliable (under emulation).
+        // Only the question needs the service. The other cases make no exchange and open no
+        // socket (the prefix's proxy stays on its port where nothing listens), so they also
+        // run where a 32-bit process's sockets are not reliable (under emulation).
         if (question) {
+            ASSERT_NE(m_port, 0) << "no lyrics service port in " TUNELORE_SERVICE_PORT_FILE;
+            ASSERT_TRUE(m_proxy.pointAt(m_port));
             ASSERT_TRUE(m_service.reset());
             ASSERT_TRUE(m_service.setVersion("9.9"));
         }

@@ -4,7 +4,9 @@
 // unloaded right after a lookup that ran out of time while WinINet's worker still reads the
 // reply: when that worker finishes, nothing of the unloaded module may be called.
 #include "plugin/player_interface.h"
+#include "tests/win/built_dll.h"
 #include "tests/win/lyrics_service_client.h"
+#include "tests/win/process_counts.h"
 #include "tests/win/settings_registry.h"
 #include "tools/fake_player/fake_player.h"
 
@@ -34,46 +36,6 @@ constexpr double kMarginSeconds = 2.0;
 constexpr int kCycles = 200;
 // What the process may still grow by over the whole run, not per cycle: one page.
 constexpr SIZE_T kAllowedGrowthBytes = 4 * 1024;
-
-// The build tree is on the Unix side, which Wine shows as drive Z:.
-std::string DllPath()
-{
-    std::string path = std::string("Z:") + TUNELORE_DLL_PATH;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
-
-// The process's commit charge. Windows reports it twice, as PrivateUsage and as PagefileUsage;
-// Wine 8 fills only the second.
-SIZE_T PrivateBytes()
-{
-    PROCESS_MEMORY_COUNTERS_EX counters = {};
-    counters.cb = sizeof(counters);
-    if (!::K32GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                                   sizeof(counters)))
-        return 0;
-    return counters.PrivateUsage != 0 ? counters.PrivateUsage : counters.PagefileUsage;
-}
-
-// The busy bytes of every heap of the process (the C runtime keeps its own): a finer view
-// than the committed total, printed beside it.
-SIZE_T BusyHeapBytes()
-{
-    HANDLE heaps[64];
-    const DWORD count = std::min<DWORD>(::GetProcessHeaps(64, heaps), 64);
-    SIZE_T busy = 0;
-    for (DWORD i = 0; i < count; ++i) {
-        if (!::HeapLock(heaps[i]))
-            continue;
-        PROCESS_HEAP_ENTRY entry = {};
-        while (::HeapWalk(heaps[i], &entry)) {
-            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
-                busy += entry.cbData;
-        }
-        ::HeapUnlock(heaps[i]);
-    }
-    return busy;
-}
 
 std::set<HMODULE> LoadedModules()
 {

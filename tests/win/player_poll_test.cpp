@@ -302,29 +302,39 @@ struct FailingCallCase {
 
 void PrintTo(const FailingCallCase& c, std::ostream* os) { *os << c.name; }
 
-class FailingPlayerCallTest : public PlayerPollTest, public ::testing::WithParamInterface<FailingCallCase> {};
+const FailingCallCase kFailingCalls[] = {
+    {"CurrentMedia", PlayerCall::GetCurrentMedia, "", ""},
+    {"MediaTypeInfo", PlayerCall::GetItemInfo, "", ""},
+    {"AttributeCount", PlayerCall::GetAttributeCount, "", ""},
+    {"AttributeName", PlayerCall::GetAttributeName, "", "C:\\Music\\song.mp3"},
+    {"SourceUrl", PlayerCall::GetSourceUrl, "Rain Song", ""},
+};
+
+class FailingPlayerCallTest : public PlayerPollTest, public ::testing::WithParamInterface<FailingCallCase> {
+protected:
+    // One poll of a song whose call of the case fails, answering as given; the record it gave.
+    void PollWithTheCallFailing(InjectedAnswer answer)
+    {
+        com_ptr<FakeMedia> item = Song(L"The Lanterns", L"Rain Song");
+        item->InjectResult(GetParam().call, E_FAIL, answer);
+        m_core->InjectResult(GetParam().call, E_FAIL, answer);
+        // The key after load is empty, so a record that still has something is looked up.
+        g_lastTrackKey = "something else";
+        Play(item);
+        PollPlayers();
+        ASSERT_EQ(m_lookup.lookups.size(), 1u);
+        EXPECT_EQ(m_lookup.lookups[0].title, GetParam().expectedTitle);
+        EXPECT_EQ(m_lookup.lookups[0].sourceUrl, GetParam().expectedUrl);
+    }
+};
 
 TEST_P(FailingPlayerCallTest, GivesAnEmptierRecordNeverACrash)
 {
-    com_ptr<FakeMedia> item = Song(L"The Lanterns", L"Rain Song");
-    item->InjectResult(GetParam().call, E_FAIL, InjectedAnswer::Withheld);
-    m_core->InjectResult(GetParam().call, E_FAIL, InjectedAnswer::Withheld);
-    // The key after load is empty, so a record that still has something is looked up.
-    g_lastTrackKey = "something else";
-    Play(item);
-    PollPlayers();
-    ASSERT_EQ(m_lookup.lookups.size(), 1u);
-    EXPECT_EQ(m_lookup.lookups[0].title, GetParam().expectedTitle);
-    EXPECT_EQ(m_lookup.lookups[0].sourceUrl, GetParam().expectedUrl);
+    PollWithTheCallFailing(InjectedAnswer::Withheld);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Calls, FailingPlayerCallTest,
-    ::testing::Values(FailingCallCase{"CurrentMedia", PlayerCall::GetCurrentMedia, "", ""},
-                      FailingCallCase{"MediaTypeInfo", PlayerCall::GetItemInfo, "", ""},
-                      FailingCallCase{"AttributeCount", PlayerCall::GetAttributeCount, "", ""},
-                      FailingCallCase{"AttributeName", PlayerCall::GetAttributeName, "", "C:\\Music\\song.mp3"},
-                      FailingCallCase{"SourceUrl", PlayerCall::GetSourceUrl, "Rain Song", ""}),
+    Calls, FailingPlayerCallTest, ::testing::ValuesIn(kFailingCalls),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PlayerPollTest, CurrentMediaThatSucceedsWithoutAnItemGivesAnEmptyRecord)
@@ -392,33 +402,21 @@ TEST_F(PlayerPollTest, EveryCallSucceedingWithNothingInItsOutValuesCapturesNothi
     EXPECT_FALSE(m_core->JunkTouched());
 }
 
-class JunkInFailedCallTest : public PlayerPollTest, public ::testing::WithParamInterface<FailingCallCase> {};
+class JunkInFailedCallTest : public FailingPlayerCallTest {};
 
 // The junk a failing call leaves would make a song of anything (media type "audio"), name a
 // wanted attribute ("Title"), or give a value or address ("JUNK"); freed, it would corrupt
 // the heap. The record comes out as if the call had left nothing.
 TEST_P(JunkInFailedCallTest, IsNeitherBelievedNorFreed)
 {
-    com_ptr<FakeMedia> item = Song(L"The Lanterns", L"Rain Song");
-    item->InjectResult(GetParam().call, E_FAIL, InjectedAnswer::Junk);
-    m_core->InjectResult(GetParam().call, E_FAIL, InjectedAnswer::Junk);
-    g_lastTrackKey = "something else";
-    Play(item);
-    PollPlayers();
+    PollWithTheCallFailing(InjectedAnswer::Junk);
     ASSERT_EQ(m_lookup.lookups.size(), 1u);
-    EXPECT_EQ(m_lookup.lookups[0].title, GetParam().expectedTitle);
-    EXPECT_EQ(m_lookup.lookups[0].sourceUrl, GetParam().expectedUrl);
     EXPECT_EQ(m_lookup.lookups[0].artist.find("JUNK"), std::string::npos);
     EXPECT_FALSE(m_core->JunkTouched());
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Calls, JunkInFailedCallTest,
-    ::testing::Values(FailingCallCase{"CurrentMedia", PlayerCall::GetCurrentMedia, "", ""},
-                      FailingCallCase{"MediaTypeInfo", PlayerCall::GetItemInfo, "", ""},
-                      FailingCallCase{"AttributeCount", PlayerCall::GetAttributeCount, "", ""},
-                      FailingCallCase{"AttributeName", PlayerCall::GetAttributeName, "", "C:\\Music\\song.mp3"},
-                      FailingCallCase{"SourceUrl", PlayerCall::GetSourceUrl, "Rain Song", ""}),
+    Calls, JunkInFailedCallTest, ::testing::ValuesIn(kFailingCalls),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PlayerPollTest, JunkValueOfAFailedReadLeavesTheField)

@@ -69,6 +69,9 @@ finish_background() {
   [ $failed -eq 0 ] || exit 1
 }
 
+# Jobs share the 32-bit root side by side: its mounts stay until the end (see cleanup).
+export TUNELORE_ROOT_MOUNTS_KEPT=1
+
 step "set-up"
 bash scripts/setup.sh
 mode=$(wine32_mode)
@@ -104,7 +107,6 @@ windows_tests() {
   scripts/wine-rig start "$preset" "$prefix"
   ctest --preset "$preset" "$@" || status=$?
   scripts/wine-rig stop "$preset" "$prefix"
-  [ "$preset" = win32 ] && scripts/wine-rig unmount
   [ $status -eq 0 ] || return $status
   cases=$(cat "$results"/*.xml 2>/dev/null | sed -n 's/.*<testsuites tests="\([0-9]*\)".*/\1/p' \
           | awk '{ n += $1 } END { print n + 0 }')
@@ -141,20 +143,18 @@ for preset in "${PRESETS[@]}"; do
     *) echo "unknown preset $preset" >&2; exit 2 ;;
   esac
 done
-finish_background
 
-# The installer carries both DLLs, so it is built and tried once both presets have passed.
+# The installer carries both DLLs, so it is built once both presets are, and tried while their
+# tests still run. A few minutes under emulation, where the installer and the 32-bit tools it
+# starts are emulated; each kind of Windows has a prefix of its own.
 if [[ " ${PRESETS[*]} " == *" win32 "* && " ${PRESETS[*]} " == *" win64 "* ]]; then
   step "installer: build"
   scripts/build-installer build/win32 build/win64 build/installer
-  # A few minutes under emulation, where the installer and the 32-bit tools it starts are
-  # emulated; each kind of Windows has a prefix of its own.
-  export TUNELORE_ROOT_MOUNTS_KEPT=1
   in_background "installer-on-64-bit-windows" scripts/test-installer build/installer/Tunelore-Setup.exe win64
   in_background "installer-on-32-bit-windows" scripts/test-installer build/installer/Tunelore-Setup.exe win32
-  finish_background
-  scripts/wine-rig unmount
 fi
+finish_background
+scripts/wine-rig unmount
 
 print_wine32_mode
 step "all tests passed"

@@ -7,10 +7,48 @@
 
 namespace {
 
-// "Static" leaves GWLP_USERDATA alone, but other classes use it; a named property is ours only.
-constexpr char kObjectProperty[] = "Tunelore.CWnd";
+// The objects behind subclassed windows, linked through the objects themselves. A window
+// property would say the same, but reading one costs a trip to the window server under Wine,
+// and this is read for every message; GWLP_USERDATA belongs to the window's class.
+SRWLOCK g_liveLock = SRWLOCK_INIT;
+CWnd* g_firstLive = nullptr;
 
 }  // namespace
+
+CWnd* CWnd::FromHandle(HWND window)
+{
+    CWnd* found = nullptr;
+    ::AcquireSRWLockShared(&g_liveLock);
+    for (CWnd* live = g_firstLive; live != nullptr; live = live->m_pNextLive) {
+        if (live->m_hWnd == window) {
+            found = live;
+            break;
+        }
+    }
+    ::ReleaseSRWLockShared(&g_liveLock);
+    return found;
+}
+
+void CWnd::Link()
+{
+    ::AcquireSRWLockExclusive(&g_liveLock);
+    m_pNextLive = g_firstLive;
+    g_firstLive = this;
+    ::ReleaseSRWLockExclusive(&g_liveLock);
+}
+
+void CWnd::Unlink()
+{
+    ::AcquireSRWLockExclusive(&g_liveLock);
+    for (CWnd** link = &g_firstLive; *link != nullptr; link = &(*link)->m_pNextLive) {
+        if (*link == this) {
+            *link = m_pNextLive;
+            break;
+        }
+    }
+    m_pNextLive = nullptr;
+    ::ReleaseSRWLockExclusive(&g_liveLock);
+}
 
 CWnd::~CWnd()
 {
@@ -33,18 +71,17 @@ BOOL CWnd::CreateEx(DWORD exStyle, const char* className, const char* windowName
                                           reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), ModuleInstance(), param);
     if (window == nullptr)
         return FALSE;
-    if (!::SetPropA(window, kObjectProperty, this)) {
-        ::DestroyWindow(window);
-        return FALSE;
-    }
+    // Linked before the procedure changes, so that the first message already finds us.
+    m_hWnd = window;
+    Link();
     m_pfnSuper = reinterpret_cast<WNDPROC>(
         ::SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::WindowProcThunk)));
     if (m_pfnSuper == nullptr) {
-        ::RemovePropA(window, kObjectProperty);
+        Unlink();
+        m_hWnd = nullptr;
         ::DestroyWindow(window);
         return FALSE;
     }
-    m_hWnd = window;
     return TRUE;
 }
 
@@ -75,7 +112,7 @@ LRESULT CWnd::CallSuper(UINT message, WPARAM wParam, LPARAM lParam)
 
 LRESULT CALLBACK CWnd::WindowProcThunk(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    CWnd* const self = static_cast<CWnd*>(::GetPropA(window, kObjectProperty));
+    CWnd* const self = FromHandle(window);
     if (self == nullptr)
         return ::DefWindowProcA(window, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
@@ -101,7 +138,7 @@ void CWnd::Unsubclass()
     if (m_hWnd == nullptr)
         return;
     ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
-    ::RemovePropA(m_hWnd, kObjectProperty);
+    Unlink();
     m_hWnd = nullptr;
     m_pfnSuper = nullptr;
 }

@@ -68,10 +68,14 @@ private:
         LPARAM lParam;
     };
 
+    static CWnd* FromHandle(HWND window);
+    void Link();
+    void Unlink();
     static LRESULT CALLBACK WindowProcThunk(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT CallSuper(UINT message, WPARAM wParam, LPARAM lParam);
     void Unsubclass();
 
     WNDPROC m_pfnSuper = nullptr;
     CurrentMessage m_current{};
+    CWnd* m_pNextLive = nullptr;
 };

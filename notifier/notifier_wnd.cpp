@@ -65,6 +65,11 @@ CNotifierWnd::CNotifierWnd(HINSTANCE module)
     ::SetTimer(m_hWnd, IDT_TICK, IDT_TICK_INTERVAL, nullptr);
     m_hIconFound = ::LoadIconA(module, MAKEINTRESOURCEA(IDI_FOUND));
     m_hIconIdle = ::LoadIconA(module, MAKEINTRESOURCEA(IDI_IDLE));
+    // Read once: the stopped state is set again on every tick while the player rests.
+    m_strStoppedTip = LoadStringResource(IDS_STOPPED);
+    m_strFoundTip = LoadStringResource(IDS_LYRICS_FOUND);
+    m_strNotFoundTip = LoadStringResource(IDS_LYRICS_NOT_FOUND);
+    m_strBalloonText = LoadStringResource(IDS_CLICK_FOR_LYRICS);
 
     m_nid.cbSize = kNotifyIconDataSize;
     m_nid.hWnd = m_hWnd;
@@ -72,7 +77,7 @@ CNotifierWnd::CNotifierWnd(HINSTANCE module)
     m_nid.uCallbackMessage = WM_NOTIFYICON;
     m_nid.uTimeout = kShellBalloonTimeout;
     m_nid.uFlags = kIconAndTip;
-    CopyCut(m_nid.szTip, LoadStringResource(IDS_STOPPED));
+    CopyCut(m_nid.szTip, m_strStoppedTip);
     m_nid.hIcon = m_hIconIdle;
     Notify(NIM_ADD, m_nid);
 }
@@ -101,29 +106,29 @@ void CNotifierWnd::ShowFound(std::string title, std::string address, std::int64_
     if (settings.TipEnabled != 0)
         m_tBalloonShow = AddSeconds(lookupStart, settings.BalloonDelay);
     // The balloon is prepared here and shown by the tick once its moment has come.
-    CopyCut(m_nid.szInfo, LoadStringResource(IDS_CLICK_FOR_LYRICS));
+    CopyCut(m_nid.szInfo, m_strBalloonText);
     CopyCut(m_nid.szInfoTitle, title);
     m_nid.dwInfoFlags = NIIF_INFO | NIIF_NOSOUND;
-    SetIconState(m_hIconFound, IDS_LYRICS_FOUND);
+    SetIconState(m_hIconFound, m_strFoundTip);
 }
 
 void CNotifierWnd::ShowNotFound(std::string address)
 {
     HideBalloon();
     m_strLyricsUrl = std::move(address);
-    SetIconState(m_hIconIdle, IDS_LYRICS_NOT_FOUND);
+    SetIconState(m_hIconIdle, m_strNotFoundTip);
 }
 
 void CNotifierWnd::ShowStopped()
 {
     HideBalloon();
-    SetIconState(m_hIconIdle, IDS_STOPPED);
+    SetIconState(m_hIconIdle, m_strStoppedTip);
 }
 
-void CNotifierWnd::SetIconState(HICON icon, UINT tipId)
+void CNotifierWnd::SetIconState(HICON icon, const std::string& tip)
 {
     m_nid.uFlags = kIconAndTip;
-    CopyCut(m_nid.szTip, LoadStringResource(tipId));
+    CopyCut(m_nid.szTip, tip);
     m_nid.hIcon = icon;
     Notify(NIM_MODIFY, m_nid);
 }

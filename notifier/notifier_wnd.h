@@ -70,5 +70,10 @@ private:
     void OnNotifyIcon(WPARAM iconId, LPARAM event);
     LRESULT OnCommand(WPARAM wParam, LPARAM lParam);
     void OpenLyricsPage();
-    void SetIconState(HICON icon, UINT tipId);
+    void SetIconState(HICON icon, const std::string& tip);
+
+    std::string m_strStoppedTip;
+    std::string m_strFoundTip;
+    std::string m_strNotFoundTip;
+    std::string m_strBalloonText;
 };

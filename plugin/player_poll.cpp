@@ -2,12 +2,14 @@
 // looked up, capture it and hand it to the lookup.
 #include "plugin/player_poll.h"
 
+#include "framework/bstr_compare.h"
 #include "framework/narrow_text.h"
 #include "framework/unique_handle.h"
 #include "plugin/ilyrics_lookup.h"
 #include "plugin/tunelore_plugin.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 
 std::vector<TunelorePlugin*> g_livePlugins;
@@ -37,9 +39,62 @@ const AttributeRow kAttributeTable[] = {
 // an absurd count from holding the user-interface thread in this loop for good.
 constexpr long kMaxAttributeIndexes = 4096;
 
-unique_bstr AllocBstr(const std::wstring& text)
+unique_bstr BstrFromAscii(const char* text)
 {
-    return unique_bstr(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+    const UINT length = static_cast<UINT>(std::strlen(text));
+    unique_bstr bstr(::SysAllocStringLen(nullptr, length));
+    if (bstr) {
+        for (UINT i = 0; i < length; ++i)
+            bstr.get()[i] = static_cast<unsigned char>(text[i]);
+    }
+    return bstr;
+}
+
+// The texts the capture hands to the player or compares with, in the player's string type:
+// made on the first capture and kept until the module unloads.
+struct CaptureNames {
+    CaptureNames() : mediaType(BstrFromAscii("MediaType")), audio(BstrFromAscii("audio")), radio(BstrFromAscii("radio"))
+    {
+        for (size_t row = 0; row < std::size(kAttributeTable); ++row)
+            rows[row] = BstrFromAscii(kAttributeTable[row].name);
+    }
+
+    bool Complete() const
+    {
+        return mediaType && audio && radio &&
+               std::all_of(std::begin(rows), std::end(rows), [](const unique_bstr& name) { return bool(name); });
+    }
+
+    unique_bstr mediaType;
+    unique_bstr audio;
+    unique_bstr radio;
+    unique_bstr rows[std::size(kAttributeTable)];
+};
+
+// Null while they cannot all be made; the next capture tries again.
+const CaptureNames* Names()
+{
+    static CaptureNames names;
+    if (!names.Complete())
+        names = CaptureNames();
+    return names.Complete() ? &names : nullptr;
+}
+
+// The poll's record and one value of it, kept from tick to tick for their storage only. Not
+// members: a player that lets go of the object inside one of its calls must not leave the
+// capture writing into freed memory.
+Track g_capture;
+std::string g_value;
+
+// Larger texts are let go after their item rather than kept for the next one.
+constexpr size_t kKeptCapacity = 64 * 1024;
+
+void Clear(std::string& text)
+{
+    if (text.capacity() > kKeptCapacity)
+        std::string().swap(text);
+    else
+        text.clear();
 }
 
 // A text the player handed out, owned from here on. Out-values of a failed call are not the
@@ -50,11 +105,11 @@ unique_bstr TakeText(HRESULT result, BSTR text)
     return unique_bstr(SUCCEEDED(result) ? text : nullptr);
 }
 
-// Exact, case-sensitive text equality as the player's string type compares it; an absent
-// text equals the empty text.
-bool TextEquals(BSTR left, BSTR right)
+// Whether key holds first followed by second, without making that text.
+bool IsConcatenation(const std::string& key, const std::string& first, const std::string& second)
 {
-    return ::VarBstrCmp(left, right, LOCALE_USER_DEFAULT, 0) == static_cast<HRESULT>(VARCMP_EQ);
+    return key.size() == first.size() + second.size() && key.compare(0, first.size(), first) == 0 &&
+           key.compare(first.size(), std::string::npos, second) == 0;
 }
 
 }  // namespace
@@ -83,61 +138,65 @@ void TunelorePlugin::Poll()
         return;
     }
 
-    Track track = CaptureTrack();
-    std::string key = track.artist + track.title;
-    if (key == g_lastTrackKey)
+    // The same item tick after tick is the usual case: it is captured into storage kept from
+    // the last tick and compared in place, so such a tick allocates nothing.
+    Capture(g_capture);
+    if (IsConcatenation(g_lastTrackKey, g_capture.artist, g_capture.title))
         return;
 
     // Stored before the lookup runs: a failed lookup is not repeated while the item plays.
-    g_lastTrackKey = std::move(key);
+    g_lastTrackKey = g_capture.artist + g_capture.title;
     if (g_lookup)
-        g_lookup->lookUp(track);
+        g_lookup->lookUp(g_capture);
 }
 
 Track TunelorePlugin::CaptureTrack()
 {
     Track track;
+    Capture(track);
+    return track;
+}
+
+void TunelorePlugin::Capture(Track& track)
+{
+    for (std::string* field : {&track.title, &track.artist, &track.trackNumber, &track.album, &track.year,
+                               &track.genre, &track.sourceUrl})
+        Clear(*field);
+
+    const CaptureNames* const wanted = Names();
+    if (wanted == nullptr)
+        return;
+    const CaptureNames& names = *wanted;
 
     // Out-values of failed calls are taken into their owners only after the call's result.
     IWMPMedia* current = nullptr;
     if (FAILED(m_spCore->get_currentMedia(&current)))
-        return track;
+        return;
     com_ptr<IWMPMedia> item;
     item.attach(current);
     if (!item)
-        return track;
+        return;
 
-    const unique_bstr mediaTypeName = AllocBstr(L"MediaType");
-    const unique_bstr audio = AllocBstr(L"audio");
-    const unique_bstr radio = AllocBstr(L"radio");
     BSTR text = nullptr;
-    HRESULT hr = item->getItemInfo(mediaTypeName.get(), &text);
+    HRESULT hr = item->getItemInfo(names.mediaType.get(), &text);
     const unique_bstr mediaType = TakeText(hr, text);
-    if (!TextEquals(mediaType.get(), audio.get()) && !TextEquals(mediaType.get(), radio.get()))
-        return track;
+    if (!BstrEquals(mediaType.get(), names.audio.get()) && !BstrEquals(mediaType.get(), names.radio.get()))
+        return;
 
     long count = 0;
     if (FAILED(item->get_attributeCount(&count)))
-        return track;
+        return;
 
     text = nullptr;
     hr = item->get_sourceURL(&text);
     const unique_bstr url = TakeText(hr, text);
-    if (url)
-        track.sourceUrl = NarrowFromWide(url.get());
-
-    // The wanted names in the player's string type, made once per capture rather than once
-    // per index and row: the tick runs this for every index while the player plays.
-    unique_bstr names[std::size(kAttributeTable)];
-    for (size_t row = 0; row < std::size(kAttributeTable); ++row)
-        names[row] = AllocBstr(WideFromNarrow(kAttributeTable[row].name));
+    AssignNarrow(track.sourceUrl, url.get());
 
     const long indexes = std::min(count, kMaxAttributeIndexes);
     for (long index = 0; index < indexes; ++index) {
         for (size_t row = 0; row < std::size(kAttributeTable); ++row)
-            ReadAttribute(item.get(), index, names[row].get(), track.*kAttributeTable[row].field);
+            ReadAttribute(item.get(), index, names.rows[row].get(), track.*kAttributeTable[row].field);
     }
-    return track;
 }
 
 void TunelorePlugin::ReadAttribute(IWMPMedia* item, long index, BSTR name, std::string& field)
@@ -145,14 +204,14 @@ void TunelorePlugin::ReadAttribute(IWMPMedia* item, long index, BSTR name, std::
     BSTR text = nullptr;
     HRESULT hr = item->getAttributeName(index, &text);
     const unique_bstr attributeName = TakeText(hr, text);
-    if (!TextEquals(attributeName.get(), name))
+    if (!BstrEquals(attributeName.get(), name))
         return;
 
     text = nullptr;
     hr = item->getItemInfo(name, &text);
     const unique_bstr value = TakeText(hr, text);
     // An empty value never clears what another index wrote.
-    std::string narrow = NarrowFromWide(value.get());
-    if (!narrow.empty())
-        field = std::move(narrow);
+    AssignNarrow(g_value, value.get());
+    if (!g_value.empty())
+        field.assign(g_value);
 }

@@ -42,6 +42,8 @@ public:
 
     void Poll();
     Track CaptureTrack();
+    // The same capture into a record that exists already, which keeps its storage.
+    void Capture(Track& track);
     // name is one of the attribute names the capture looks for, in the player's string type.
     void ReadAttribute(IWMPMedia* item, long index, BSTR name, std::string& field);
 

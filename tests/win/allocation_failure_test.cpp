@@ -37,6 +37,7 @@ namespace {
 constexpr std::int64_t kNow = 1300000000;
 constexpr char kFoundTip[] = "Lyrics found! Doubleclick to view";
 constexpr char kNotFoundTip[] = "Lyrics not found";
+constexpr char kStoppedTip[] = "Stopped";
 constexpr char kSettingsCaption[] = "Tunelore Settings";
 constexpr char kQuestionCaption[] = "Update found";
 constexpr UINT kDriverTickMs = 20;
@@ -433,6 +434,33 @@ TEST_F(AllocationFailureTest, FailedCreationAnswersOutOfMemory)
     EXPECT_FALSE(m_created);
     EXPECT_EQ(Module().LockCount(), locks);
     EXPECT_EQ(g_livePlugins.size(), 1u);
+}
+
+// Ticks that change nothing, the same item playing or the player at rest, take no memory at
+// all: the player's thread calls them every second for as long as it runs.
+TEST_F(AllocationFailureTest, TicksThatChangeNothingAllocateNothing)
+{
+    m_core->SetCurrentMedia(FakeMedia::Create({{L"Author", L"The Lanterns"}, {L"Title", L"Rain Song"},
+                                               {L"WM/AlbumTitle", L"Night Drive, a record of some length"},
+                                               {L"WM/Genre", L"Bj\u00f6rk-like Pop"}},
+                                              L"audio", L"C:\\Music\\Night Drive\\07 Rain Song.mp3")
+                                .get());
+    MakeItemNew();
+    Tick();
+    ASSERT_STREQ(m_shell.tip, kFoundTip);
+    failing_allocator::Arm(0);
+    for (int i = 0; i < 3; ++i)
+        Tick();
+    EXPECT_EQ(failing_allocator::Disarm(), 0u) << "while playing";
+    EXPECT_STREQ(m_shell.tip, kFoundTip);
+
+    m_core->SetPlayState(wmppsStopped);
+    Tick();
+    ASSERT_STREQ(m_shell.tip, kStoppedTip);
+    failing_allocator::Arm(0);
+    for (int i = 0; i < 3; ++i)
+        Tick();
+    EXPECT_EQ(failing_allocator::Disarm(), 0u) << "while stopped";
 }
 
 // An item whose title is 16 MB long: the tick finishes, the request is made or skipped, and

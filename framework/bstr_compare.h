@@ -5,8 +5,56 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cwchar>
+#include <optional>
+
 // VarBstrCmp(left, right, LOCALE_USER_DEFAULT, 0) == VARCMP_EQ. Answered without it where the
 // answer is certain: identical texts are equal, and texts that differ and hold nothing but
 // ASCII letters, digits and '/' are unequal, since a locale's collation tells those apart
 // by primary or case weight. An absent text equals the empty text.
 bool BstrEquals(BSTR left, BSTR right);
+
+namespace bstr_compare_detail {
+
+// Indexed by ASCII code: letters, digits and '/'.
+struct PlainTable {
+    constexpr PlainTable() : plain()
+    {
+        for (int c = 'a'; c <= 'z'; ++c)
+            plain[c] = plain[c - 'a' + 'A'] = true;
+        for (int c = '0'; c <= '9'; ++c)
+            plain[c] = true;
+        plain['/'] = true;
+    }
+    bool plain[128];
+};
+
+inline constexpr PlainTable kPlain{};
+
+inline bool IsPlain(const wchar_t* text, UINT length)
+{
+    for (UINT i = 0; i < length; ++i) {
+        const auto c = static_cast<unsigned>(text[i]);
+        if (c >= 128 || !kPlain.plain[c])
+            return false;
+    }
+    return true;
+}
+
+}  // namespace bstr_compare_detail
+
+// The same answer where it is certain without the OLE call; nothing where only the call knows.
+// rightIsPlain: the caller knows that right holds only ASCII letters, digits and '/'. Inline:
+// the capture asks this for every attribute index and name of the item, every second.
+inline std::optional<bool> CertainBstrEquality(BSTR left, BSTR right, bool rightIsPlain = false)
+{
+    // SysStringLen answers 0 for an absent text, as the comparison treats it.
+    const UINT leftLength = ::SysStringLen(left);
+    const UINT rightLength = ::SysStringLen(right);
+    if (leftLength == rightLength && (leftLength == 0 || std::wmemcmp(left, right, leftLength) == 0))
+        return true;
+    if (bstr_compare_detail::IsPlain(left, leftLength) &&
+        (rightIsPlain || bstr_compare_detail::IsPlain(right, rightLength)))
+        return false;
+    return std::nullopt;
+}

@@ -36,14 +36,3 @@ void AssignNarrow(std::string& narrow, const wchar_t* text)
     }
     narrow.resize(static_cast<size_t>(size - 1));
 }
-
-std::wstring WideFromNarrow(const std::string& text)
-{
-    if (text.empty())
-        return std::wstring();
-    const int size = ::MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0)
-        ::MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-    return wide;
-}

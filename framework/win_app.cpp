@@ -38,6 +38,13 @@ unique_hkey CWinApp::GetSectionKey(const char* section) const
     if (m_strRegistryKey.empty() || m_pszAppName.empty() || section == nullptr || *section == '\0')
         return unique_hkey();
 
+    // Once the path exists, opening it whole is the same key at a third of the calls: each is
+    // a trip to the registry's server, and start-up and exit open the key once per value.
+    const std::string path = "software\\" + m_strRegistryKey + "\\" + m_pszAppName + "\\" + section;
+    HKEY existing = nullptr;
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, kSettingsAccess, &existing) == ERROR_SUCCESS)
+        return unique_hkey(existing);
+
     HKEY software = nullptr;
     if (::RegOpenKeyExA(HKEY_CURRENT_USER, "software", 0, kSettingsAccess, &software) != ERROR_SUCCESS)
         return unique_hkey();

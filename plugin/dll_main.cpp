@@ -8,22 +8,11 @@
 #include "plugin/plugin_app.h"
 #include "plugin/registration.h"
 
-#include <cstdlib>
-
-namespace __gnu_cxx {
-
 // libstdc++'s hook that frees what the runtime keeps for the process's life; no header
 // declares it.
+namespace __gnu_cxx {
 void __freeres();
-
-// The C++ runtime's own handler of std::terminate prints the exception's demangled type, which
-// links the whole demangler into the DLL. Inside the player nobody reads that output, and the
-// end is the same: the process goes.
-void __verbose_terminate_handler()
-{
-    std::abort();
 }
-}  // namespace __gnu_cxx
 
 namespace {
 

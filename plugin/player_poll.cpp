@@ -10,7 +10,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 #include <iterator>
+#include <optional>
+#include <string>
 
 std::vector<TunelorePlugin*> g_livePlugins;
 std::string g_lastTrackKey;
@@ -25,7 +28,7 @@ struct AttributeRow {
 
 // Tried in this order for every attribute index. "Author" and "AlbumArtist" both fill the
 // artist, so the one at the higher index wins.
-const AttributeRow kAttributeTable[] = {
+constexpr AttributeRow kAttributeTable[] = {
     {"Author", &Track::artist},
     {"Title", &Track::title},
     {"AlbumArtist", &Track::artist},
@@ -85,6 +88,99 @@ const CaptureNames* Names()
 // capture writing into freed memory.
 Track g_capture;
 std::string g_value;
+
+// The OLE comparison's answers for the names an item reported at each index on earlier ticks,
+// where the answer was not certain without it: an item plays for minutes, and its names stay.
+// Answers hold for one user locale only.
+class NameAnswers {
+public:
+    // Once per capture: the locale is read only if an answer is needed.
+    void StartCapture() { m_localeChecked = false; }
+
+    // wanted is one of the table's names, which are all plain.
+    bool Equals(long index, size_t row, BSTR name, BSTR wanted)
+    {
+        if (const std::optional<bool> certain = CertainBstrEquality(name, wanted, true))
+            return *certain;
+        if (!m_localeChecked) {
+            m_localeChecked = true;
+            const LCID locale = ::GetUserDefaultLCID();
+            if (locale != m_locale) {
+                m_entries.clear();
+                m_locale = locale;
+            }
+        }
+        const UINT length = ::SysStringLen(name);
+        const auto at = static_cast<size_t>(index);
+        const unsigned bit = 1u << row;
+        if (at < m_entries.size()) {
+            const Entry& entry = m_entries[at];
+            if ((entry.known & bit) && entry.Holds(name, length))
+                return (entry.equal & bit) != 0;
+        }
+        const bool equal = ::VarBstrCmp(name, wanted, LOCALE_USER_DEFAULT, 0) == static_cast<HRESULT>(VARCMP_EQ);
+        Remember(at, bit, name, length, equal);
+        return equal;
+    }
+
+private:
+    static constexpr UINT kLongestRememberedName = 32;
+
+    struct Entry {
+        bool Holds(const wchar_t* text, UINT textLength) const
+        {
+            return length == textLength && std::wmemcmp(name, text, textLength) == 0;
+        }
+
+        UINT length = 0;
+        wchar_t name[kLongestRememberedName] = {};
+        unsigned known = 0;  // one bit per row of the attribute table
+        unsigned equal = 0;
+    };
+
+    // Only a help: without memory for it the answer is simply asked for again next time.
+    void Remember(size_t at, unsigned bit, BSTR name, UINT length, bool equal) noexcept
+    {
+        if (length > kLongestRememberedName)
+            return;
+        try {
+            if (at >= m_entries.size())
+                m_entries.resize(at + 1);
+        } catch (...) {
+            return;
+        }
+        Entry& entry = m_entries[at];
+        if (!entry.Holds(name, length)) {
+            std::wmemcpy(entry.name, name, length);
+            entry.length = length;
+            entry.known = 0;
+            entry.equal = 0;
+        }
+        entry.known |= bit;
+        if (equal)
+            entry.equal |= bit;
+    }
+
+    std::vector<Entry> m_entries;
+    LCID m_locale = 0;
+    bool m_localeChecked = false;
+};
+
+static_assert(std::size(kAttributeTable) <= 32, "one bit per row");
+
+constexpr bool TableNamesArePlain()
+{
+    for (const AttributeRow& row : kAttributeTable) {
+        for (const char* c = row.name; *c != '\0'; ++c) {
+            if (!((*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9') || *c == '/'))
+                return false;
+        }
+    }
+    return true;
+}
+static_assert(TableNamesArePlain(), "the comparison takes the table's names for plain");
+
+NameAnswers g_nameAnswers;
 
 // Larger texts are let go after their item rather than kept for the next one.
 constexpr size_t kKeptCapacity = 64 * 1024;
@@ -192,19 +288,20 @@ void TunelorePlugin::Capture(Track& track)
     const unique_bstr url = TakeText(hr, text);
     AssignNarrow(track.sourceUrl, url.get());
 
+    g_nameAnswers.StartCapture();
     const long indexes = std::min(count, kMaxAttributeIndexes);
     for (long index = 0; index < indexes; ++index) {
         for (size_t row = 0; row < std::size(kAttributeTable); ++row)
-            ReadAttribute(item.get(), index, names.rows[row].get(), track.*kAttributeTable[row].field);
+            ReadAttribute(item.get(), index, row, names.rows[row].get(), track.*kAttributeTable[row].field);
     }
 }
 
-void TunelorePlugin::ReadAttribute(IWMPMedia* item, long index, BSTR name, std::string& field)
+void TunelorePlugin::ReadAttribute(IWMPMedia* item, long index, size_t row, BSTR name, std::string& field)
 {
     BSTR text = nullptr;
     HRESULT hr = item->getAttributeName(index, &text);
     const unique_bstr attributeName = TakeText(hr, text);
-    if (!BstrEquals(attributeName.get(), name))
+    if (!g_nameAnswers.Equals(index, row, attributeName.get(), name))
         return;
 
     text = nullptr;

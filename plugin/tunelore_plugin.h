@@ -44,8 +44,8 @@ public:
     Track CaptureTrack();
     // The same capture into a record that exists already, which keeps its storage.
     void Capture(Track& track);
-    // name is one of the attribute names the capture looks for, in the player's string type.
-    void ReadAttribute(IWMPMedia* item, long index, BSTR name, std::string& field);
+    // name is row's attribute name of the capture's table, in the player's string type.
+    void ReadAttribute(IWMPMedia* item, long index, size_t row, BSTR name, std::string& field);
 
 private:
     // The non-delegating IUnknown that an aggregating outer object holds.

@@ -77,8 +77,28 @@ run_windows() {
   wine_cmd "$arch" "$prefix" wine reg add 'HKCU\Software\Quillmark\Tunelore plugin\Settings' \
     /v 'Check updates' /t REG_DWORD /d 0 /f >/dev/null 2>&1
 
+  # The reference service on loopback, reached through the prefix's proxy as on a user's
+  # machine; each part gets its own, so that the end-to-end run's log holds only its lookups.
+  start_service() {
+    local name=$1
+    rm -f "$results/$arch-$name-port"
+    setsid python3 bench/timed_service.py --timing-log "$results/$arch-$name-service.log" --port 0 \
+      --port-file "$results/$arch-$name-port" </dev/null >"$results/$arch-$name-service.out" 2>&1 &
+    service_pid=$!
+    for _ in $(seq 100); do
+      [ -s "$results/$arch-$name-port" ] && break
+      sleep 0.1
+    done
+    [ -s "$results/$arch-$name-port" ] || { cat "$results/$arch-$name-service.out" >&2; exit 1; }
+    wine_cmd "$arch" "$prefix" wine reg add "$internet" /v ProxyServer \
+      /d "127.0.0.1:$(cat "$results/$arch-$name-port")" /f >/dev/null 2>&1
+  }
+
   step "$arch: tick"
-  scripts/wine-run "$arch" "$prefix" "$build/bench/tick_bench.exe" >"$results/$arch-tick.txt"
+  start_service tick
+  scripts/wine-run "$arch" "$prefix" "$build/bench/tick_bench.exe" --lookup >"$results/$arch-tick.txt"
+  wine_cmd "$arch" "$prefix" wine reg add "$internet" /v ProxyServer /d "$TUNELORE_NULL_PROXY" /f >/dev/null 2>&1
+  stop_service
 
   step "$arch: start-up and teardown"
   scripts/wine-run "$arch" "$prefix" "$build/bench/load_bench.exe" \
@@ -86,17 +106,7 @@ run_windows() {
     >"$results/$arch-load.txt"
 
   step "$arch: end to end through the player simulator"
-  rm -f "$results/$arch-service.log" "$results/$arch-port"
-  setsid python3 bench/timed_service.py --timing-log "$results/$arch-service.log" --port 0 \
-    --port-file "$results/$arch-port" </dev/null >"$results/$arch-service.out" 2>&1 &
-  service_pid=$!
-  for _ in $(seq 100); do
-    [ -s "$results/$arch-port" ] && break
-    sleep 0.1
-  done
-  [ -s "$results/$arch-port" ] || { cat "$results/$arch-service.out" >&2; exit 1; }
-  wine_cmd "$arch" "$prefix" wine reg add "$internet" /v ProxyServer /d "127.0.0.1:$(cat "$results/$arch-port")" \
-    /f >/dev/null 2>&1
+  start_service e2e
   scripts/wine-run "$arch" "$prefix" "$build/tools/player_sim/tunelore-player-sim.exe" --quiet \
     --dll "$(winpath "$build/plugin/Tunelore-WMP.dll")" --json "$(winpath "$results/$arch-e2e.jsonl")" \
     "$(winpath "$SOURCE_DIR/bench/e2e_playlist.txt")" || echo "the simulator ended with $?" >&2

@@ -1,7 +1,11 @@
-// Time on the player's thread per tick. While playing: PollPlayers on the fake player with an
-// item of 10, 30 and 100 attributes, beside the bare player calls that the capture of that item
-// must make. While stopped or with no player object: the whole tick as the window receives it,
-// and the shell calls that a minute of such ticks makes.
+// Time on the player's thread per tick, each beside its floor: what no implementation can avoid.
+// Every tick is the whole tick as the notifier window receives it; the floor of its delivery is
+// a WM_TIMER sent to a subclassed "Static" window that hands it to the class's own procedure.
+//   playing, an item of 10, 30 and 100 attributes: the delivery and the bare player calls that
+//     the capture of that item must make, counted to be the same calls;
+//   stopped: the delivery and the one get_playState; idle (no player object): the delivery;
+//   lookup (with --lookup, the reference service behind the prefix's proxy): a tick that finds
+//     a new song and ends with its tooltip, against the same WinINet calls made directly.
 #include "framework/module.h"
 #include "framework/shell.h"
 #include "framework/unique_handle.h"
@@ -10,14 +14,18 @@
 #include "plugin/ilyrics_lookup.h"
 #include "plugin/player_poll.h"
 #include "plugin/tunelore_plugin.h"
+#include "lookup/field_map.h"
+#include "res/resource.h"
 #include "settings/settings.h"
 #include "tools/fake_player/fake_player.h"
 #include "bench/win/stopwatch.h"
 
 #include <objbase.h>
+#include <wininet.h>
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,10 +37,18 @@ const std::array<const wchar_t*, 7> kWantedNames = {
     L"Author", L"Title", L"AlbumArtist", L"WM/AlbumTitle", L"WM/Year", L"WM/TrackNumber", L"WM/Genre"};
 const std::array<const wchar_t*, 7> kWantedValues = {
     L"The Lanterns", L"Rain Song", L"The Lanterns", L"Night Drive!", L"1999", L"7", L"Pop"};
-// Names a player reports beside them.
-const std::array<const wchar_t*, 12> kOtherNames = {
+// Names a player reports beside them, among them one the comparison cannot settle by itself
+// ("Is_Protected"); past the end of the list, numbered custom fields.
+const std::array<const wchar_t*, 48> kOtherNames = {
     L"Bitrate", L"Duration", L"FileSize", L"FileType", L"SourceURL", L"WM/Composer", L"WM/Publisher",
-    L"UserRating", L"AcquisitionTime", L"WM/Mood", L"WM/Lyrics", L"WM/Conductor"};
+    L"UserRating", L"AcquisitionTime", L"WM/Mood", L"WM/Lyrics", L"WM/Conductor", L"Is_Protected",
+    L"AlbumID", L"AverageLevel", L"BuyNow", L"Copyright", L"CurrentBitrate", L"IsVBR", L"BuyTickets",
+    L"MoreInfo", L"PartOfSet", L"PeakValue", L"PlaylistIndex", L"ProviderURL", L"RecordingTime",
+    L"ReleaseDate", L"SyncState", L"TrackingID", L"UserEffectiveRating", L"UserLastPlayedTime",
+    L"UserPlayCount", L"WM/Category", L"WM/ContentDistributor", L"WM/EncodingTime", L"WM/GenreID",
+    L"WM/InitialKey", L"WM/Language", L"WM/MCDI", L"WM/MediaClassPrimaryID", L"WM/ParentalRating",
+    L"WM/Period", L"WM/Provider", L"WM/SubTitle", L"WM/UniqueFileIdentifier", L"WM/WMContentID",
+    L"WM/Writer", L"WM/ProviderStyle"};
 
 class NoLookup : public ILyricsLookup {
 public:
@@ -46,14 +62,69 @@ public:
 
 class CountingShell : public IShell {
 public:
-    BOOL NotifyIcon(DWORD, NOTIFYICONDATAA*) override
+    BOOL NotifyIcon(DWORD, NOTIFYICONDATAA* nid) override
     {
         ++calls;
+        if (nid->uFlags & NIF_TIP)
+            tip = nid->szTip;
         return TRUE;
     }
     void Open(const std::string&) override { ++calls; }
 
     long calls = 0;
+    std::string tip;
+};
+
+// While one lives, the shell is this counting one and the settings ask for no update check.
+class QuietPlugin {
+public:
+    QuietPlugin() : m_realShell(SetShell(&shell)), m_settings(GetSettings()) { GetSettings() = Settings{}; }
+    ~QuietPlugin()
+    {
+        GetSettings() = m_settings;
+        SetShell(m_realShell);
+    }
+
+    CountingShell shell;
+
+private:
+    IShell* m_realShell;
+    Settings m_settings;
+};
+
+// The floor of a tick's delivery: a "Static" window subclassed as any window layer must, with a
+// procedure that passes each message to the class's own.
+class SubclassedStatic {
+public:
+    SubclassedStatic() : m_window(::CreateWindowExA(0, "Static", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr))
+    {
+        s_super = reinterpret_cast<WNDPROC>(
+            ::SetWindowLongPtrA(m_window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Forward)));
+    }
+    ~SubclassedStatic() { ::DestroyWindow(m_window); }
+
+    void Deliver() const { ::SendMessageA(m_window, WM_TIMER, IDT_TICK, 0); }
+
+private:
+    static LRESULT CALLBACK Forward(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        return ::CallWindowProcA(s_super, window, message, wParam, lParam);
+    }
+
+    static WNDPROC s_super;
+    HWND m_window;
+};
+
+WNDPROC SubclassedStatic::s_super = nullptr;
+
+// The notifier window alone, its ticks sent from here only.
+class TickedWindow {
+public:
+    TickedWindow() : m_window(ModuleInstance()) { ::KillTimer(m_window.m_hWnd, IDT_TICK); }
+    void Tick() { ::SendMessageA(m_window.m_hWnd, WM_TIMER, IDT_TICK, 0); }
+
+private:
+    CNotifierWnd m_window;
 };
 
 unique_bstr Bstr(const wchar_t* text)
@@ -72,9 +143,9 @@ com_ptr<FakeMedia> Item(int attributeCount)
             attributes.push_back({kWantedNames[wanted], kWantedValues[wanted]});
             ++wanted;
         } else {
-            std::wstring name = kOtherNames[other % kOtherNames.size()];
-            if (other >= kOtherNames.size())
-                name += L"#" + std::to_wstring(other / kOtherNames.size());
+            const std::wstring name = other < kOtherNames.size()
+                                          ? std::wstring(kOtherNames[other])
+                                          : L"UserCustom" + std::to_wstring(other - kOtherNames.size() + 1);
             attributes.push_back({name, L"a value of some length"});
             ++other;
         }
@@ -145,12 +216,15 @@ int Total(const std::array<int, kPlayerCallKinds>& counts)
     return total;
 }
 
-// Item 1: the poll of a playing item, which finds the same key every tick after the first.
+// The tick while an item plays, which finds the same item every tick after the first.
 bool BenchPlaying(int attributeCount)
 {
+    QuietPlugin quiet;
     NoLookup lookup;
     g_lookup = &lookup;
     g_lastTrackKey.clear();
+    TickedWindow window;
+    const SubclassedStatic delivery;
     const com_ptr<FakeCore> core = FakeCore::Create();
     const com_ptr<FakeMedia> item = Item(attributeCount);
     core->SetCurrentMedia(item.get());
@@ -159,47 +233,54 @@ bool BenchPlaying(int attributeCount)
     plugin->SetCore(core.get());
     const PlayerCallsOnly floor(item.get());
 
-    PollPlayers();  // the one lookup of this item
+    window.Tick();  // the one lookup of this item
     core->ResetCallCounts();
     item->ResetCallCounts();
-    PollPlayers();
-    const auto pollCalls = CallCounts(core.get(), item.get());
+    window.Tick();
+    const auto tickCalls = CallCounts(core.get(), item.get());
     core->ResetCallCounts();
     item->ResetCallCounts();
     floor.Run(core.get());
     const auto floorCalls = CallCounts(core.get(), item.get());
 
     const std::vector<Timing> timings = MeasureSideBySide({
+        {"tick", [&](long n) { for (long i = 0; i < n; ++i) window.Tick(); }},
+        {"floor", [&](long n) {
+             for (long i = 0; i < n; ++i) {
+                 delivery.Deliver();
+                 floor.Run(core.get());
+             }
+         }},
+        // The two halves apart, to show where a difference lies.
         {"poll", [](long n) { for (long i = 0; i < n; ++i) PollPlayers(); }},
-        {"floor", [&](long n) { for (long i = 0; i < n; ++i) floor.Run(core.get()); }},
+        {"calls", [&](long n) { for (long i = 0; i < n; ++i) floor.Run(core.get()); }},
     });
 
     const std::string key = "playing." + std::to_string(attributeCount) + ".";
-    Emit(key + "poll_ns", timings[0].medianNs);
+    Emit(key + "tick_ns", timings[0].medianNs);
     Emit(key + "floor_ns", timings[1].medianNs);
-    Emit(key + "player_calls", Total(pollCalls));
+    Emit(key + "poll_ns", timings[2].medianNs);
+    Emit(key + "calls_ns", timings[3].medianNs);
+    Emit(key + "player_calls", Total(tickCalls));
     Emit(key + "floor_calls", Total(floorCalls));
     Emit(key + "lookups", lookup.lookups);
 
     plugin.reset();
     g_lookup = nullptr;
-    return pollCalls == floorCalls && lookup.lookups == 1;
+    return tickCalls == floorCalls && lookup.lookups == 1;
 }
 
-// Item 2: whole ticks through the window, the player stopped and then with no player object.
+// Whole ticks through the window, the player stopped and then with no player object.
 bool BenchStoppedAndIdle()
 {
-    CountingShell shell;
-    IShell* const realShell = SetShell(&shell);
-    // No update check: its one run on the first tick would talk to the network.
-    GetSettings() = Settings{};
+    QuietPlugin quiet;
     auto lookup = std::make_unique<LyricsLookup>(ModuleInstance());
     g_lookup = lookup.get();
     g_lastTrackKey.clear();
     const HWND window = lookup->Window().m_hWnd;
-    // Ticks come from here only.
     ::KillTimer(window, IDT_TICK);
     auto tick = [window] { ::SendMessageA(window, WM_TIMER, IDT_TICK, 0); };
+    const SubclassedStatic delivery;
 
     const com_ptr<FakeCore> core = FakeCore::Create();
     core->SetPlayState(wmppsStopped);
@@ -209,26 +290,23 @@ bool BenchStoppedAndIdle()
 
     constexpr int kTicksPerMinute = 60;
     auto minute = [&](const char* key) {
-        shell.calls = 0;
+        quiet.shell.calls = 0;
         core->ResetCallCounts();
         for (int i = 0; i < kTicksPerMinute; ++i)
             tick();
-        Emit(std::string(key) + "shell_calls_per_minute", shell.calls);
+        Emit(std::string(key) + "shell_calls_per_minute", quiet.shell.calls);
         int playerCalls = 0;
         for (std::size_t kind = 0; kind < kPlayerCallKinds; ++kind)
             playerCalls += core->CallCount(static_cast<PlayerCall>(kind));
         Emit(std::string(key) + "player_calls_per_minute", playerCalls);
     };
-    // The floor of a tick: the window's dispatch of a message that does nothing, and, while a
-    // player object exists, the one player call that finds it stopped.
-    auto dispatch = [window] { ::SendMessageA(window, WM_NULL, 0, 0); };
     minute("stopped.");
     std::vector<Timing> timings = MeasureSideBySide({
         {"tick", [&](long n) { for (long i = 0; i < n; ++i) tick(); }},
         {"floor", [&](long n) {
              WMPPlayState state = wmppsUndefined;
              for (long i = 0; i < n; ++i) {
-                 dispatch();
+                 delivery.Deliver();
                  core->get_playState(&state);
              }
          }},
@@ -240,28 +318,172 @@ bool BenchStoppedAndIdle()
     minute("idle.");
     timings = MeasureSideBySide({
         {"tick", [&](long n) { for (long i = 0; i < n; ++i) tick(); }},
-        {"floor", [&](long n) { for (long i = 0; i < n; ++i) dispatch(); }},
+        {"floor", [&](long n) { for (long i = 0; i < n; ++i) delivery.Deliver(); }},
     });
     Emit("idle.tick_ns", timings[0].medianNs);
     Emit("idle.floor_ns", timings[1].medianNs);
 
     g_lookup = nullptr;
     lookup.reset();
-    SetShell(realShell);
     return true;
+}
+
+// The lookup's WinINet calls, in the exchange's order, on a handle of their own each time: an
+// asynchronous session, the connection with its time-outs, the POST of the form with its
+// content type, the status, and the reply read to its end. Waits on an event, with none of the
+// exchange's bounds, message handling or parsing around them.
+class BareExchange {
+public:
+    BareExchange() : m_done(::CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+    ~BareExchange() { ::CloseHandle(m_done); }
+
+    // The reply's length, or -1.
+    long Post(const std::string& agent, const std::string& host, const std::string& path,
+              const std::string& referrer, std::string body)
+    {
+        long length = -1;
+        const HINTERNET session =
+            ::InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC);
+        ::InternetSetStatusCallbackA(session, &OnStatus);
+        const HINTERNET connection = ::InternetConnectA(session, host.c_str(), INTERNET_DEFAULT_HTTP_PORT, nullptr,
+                                                        nullptr, INTERNET_SERVICE_HTTP, 0,
+                                                        reinterpret_cast<DWORD_PTR>(this));
+        DWORD connectMs = 60000, sendMs = 30000, receiveMs = 30000;
+        ::InternetSetOptionA(connection, INTERNET_OPTION_CONNECT_TIMEOUT, &connectMs, sizeof connectMs);
+        ::InternetSetOptionA(connection, INTERNET_OPTION_SEND_TIMEOUT, &sendMs, sizeof sendMs);
+        ::InternetSetOptionA(connection, INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveMs, sizeof receiveMs);
+        const HINTERNET request = ::HttpOpenRequestA(connection, "POST", path.c_str(), "HTTP/1.0", referrer.c_str(),
+                                                     nullptr, INTERNET_FLAG_KEEP_CONNECTION |
+                                                         INTERNET_FLAG_NO_AUTO_REDIRECT,
+                                                     reinterpret_cast<DWORD_PTR>(this));
+        static const char kContentType[] = "Content-Type: application/x-www-form-urlencoded";
+        ::HttpAddRequestHeadersA(request, kContentType, static_cast<DWORD>(-1L), HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+        if (Completed(::HttpSendRequestA(request, nullptr, 0, &body[0], static_cast<DWORD>(body.size() + 1)))) {
+            DWORD status = 0, size = sizeof status;
+            ::HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
+            length = 0;
+            char chunk[4096];
+            for (;;) {
+                INTERNET_BUFFERSA buffers{};
+                buffers.dwStructSize = sizeof buffers;
+                buffers.lpvBuffer = chunk;
+                buffers.dwBufferLength = sizeof chunk;
+                if (!Completed(::InternetReadFileExA(request, &buffers, IRF_NO_WAIT, reinterpret_cast<DWORD_PTR>(this)))) {
+                    length = -1;
+                    break;
+                }
+                if (buffers.dwBufferLength == 0)
+                    break;
+                length += static_cast<long>(buffers.dwBufferLength);
+            }
+        }
+        // Closing an asynchronous handle completes in its worker: each close is waited for.
+        ::InternetSetStatusCallbackA(request, nullptr);
+        ::InternetCloseHandle(request);
+        ::InternetCloseHandle(connection);
+        ::InternetCloseHandle(session);
+        return length;
+    }
+
+private:
+    bool Completed(BOOL result)
+    {
+        if (result)
+            return true;
+        if (::GetLastError() != ERROR_IO_PENDING)
+            return false;
+        ::WaitForSingleObject(m_done, INFINITE);
+        return m_result;
+    }
+
+    static void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, void* information, DWORD)
+    {
+        if (status != INTERNET_STATUS_REQUEST_COMPLETE || context == 0)
+            return;
+        auto* self = reinterpret_cast<BareExchange*>(context);
+        self->m_result = static_cast<INTERNET_ASYNC_RESULT*>(information)->dwResult != 0;
+        ::SetEvent(self->m_done);
+    }
+
+    HANDLE m_done;
+    bool m_result = false;
+};
+
+// A tick that finds a new song, looks it up at the reference service and shows the found
+// tooltip: two songs the service knows, in turn, so that every tick looks one up.
+bool BenchLookup()
+{
+    QuietPlugin quiet;
+    auto lookup = std::make_unique<LyricsLookup>(ModuleInstance());
+    g_lookup = lookup.get();
+    g_lastTrackKey.clear();
+    const HWND window = lookup->Window().m_hWnd;
+    ::KillTimer(window, IDT_TICK);
+    const com_ptr<FakeCore> core = FakeCore::Create();
+    const com_ptr<FakeMedia> songs[2] = {
+        FakeMedia::Create({{L"Author", L"The Lanterns"}, {L"Title", L"Rain Song"}, {L"WM/AlbumTitle", L"Night Drive!"}},
+                          L"audio", L"C:\\Music\\07 Rain Song.mp3"),
+        FakeMedia::Create({{L"Author", L"The Lanterns"}, {L"Title", L"Night Drive"}, {L"WM/AlbumTitle", L"Night Drive!"}},
+                          L"audio", L"C:\\Music\\08 Night Drive.mp3")};
+    core->SetPlayState(wmppsPlaying);
+    auto plugin = std::make_unique<TunelorePlugin>();
+    plugin->SetCore(core.get());
+
+    static const char kFoundTip[] = "Lyrics found! Doubleclick to view";
+    int next = 0;
+    long found = 0, ticks = 0;
+    auto lookUpNext = [&] {
+        core->SetCurrentMedia(songs[next].get());
+        next ^= 1;
+        quiet.shell.tip.clear();
+        ::SendMessageA(window, WM_TIMER, IDT_TICK, 0);
+        ++ticks;
+        found += quiet.shell.tip == kFoundTip;
+    };
+
+    const std::string agent = LoadStringResource(IDS_APP_NAME);
+    const std::string host = LoadStringResource(IDS_SERVICE_HOST);
+    const std::string path = LoadStringResource(IDS_LOOKUP_PATH);
+    const std::string referrer = "WMP " + agent;
+    const std::string body = encodeForm(LyricsLookup::buildRequest(plugin->CaptureTrack()));
+    BareExchange bare;
+    long bareReplies = 0, bareCalls = 0;
+    auto postDirectly = [&] {
+        ++bareCalls;
+        bareReplies += bare.Post(agent, host, path, referrer, body) > 0;
+    };
+
+    lookUpNext();
+    postDirectly();
+    const std::vector<Timing> timings = MeasureSideBySide({
+        {"tick", [&](long n) { for (long i = 0; i < n; ++i) lookUpNext(); }},
+        {"floor", [&](long n) { for (long i = 0; i < n; ++i) postDirectly(); }},
+    }, 15, 0.1);
+    Emit("lookup.tick_ns", timings[0].medianNs);
+    Emit("lookup.floor_ns", timings[1].medianNs);
+    Emit("lookup.found_share", static_cast<double>(found) / static_cast<double>(ticks));
+    Emit("lookup.floor_reply_share", static_cast<double>(bareReplies) / static_cast<double>(bareCalls));
+
+    plugin.reset();
+    g_lookup = nullptr;
+    lookup.reset();
+    return found == ticks && bareReplies == bareCalls;
 }
 
 }  // namespace
 
-int main()
+int main(int argc, char** argv)
 {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    const bool withLookup = argc == 2 && std::strcmp(argv[1], "--lookup") == 0;
     // The player's user-interface thread is a single-threaded apartment.
     const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     bool ok = true;
     for (int attributeCount : {10, 30, 100})
         ok = BenchPlaying(attributeCount) && ok;
     ok = BenchStoppedAndIdle() && ok;
+    if (withLookup)
+        ok = BenchLookup() && ok;
     if (SUCCEEDED(com))
         ::CoUninitialize();
     Emit("tick_bench.ok", ok ? 1 : 0);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -498,6 +499,34 @@ INSTANTIATE_TEST_SUITE_P(
                         {{L"Title\0Extra"s, L"Rain Song"}, {L"Author", L"A"}}, L"audio", std::nullopt, true, "",
                         "A", ""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Names whose comparison only the OLE call can answer: the answer is remembered per index from
+// tick to tick, and a different name at the same index is asked about again. A name the
+// comparison finds equal to "Title" has its value asked for under "Title".
+TEST_F(PlayerPollTest, UncertainNamesGetTheOleAnswerOnEveryTick)
+{
+    const std::wstring names[] = {L"Ti\u00adtle", L"T\u00edtle", L"Title\u200b", L"Ti-tle", L"Ti\u00adtle", L"Title"};
+    int answersEqual = 0;
+    for (const std::wstring& name : names) {
+        const unique_bstr asked(::SysAllocStringLen(name.data(), static_cast<UINT>(name.size())));
+        const unique_bstr wanted(::SysAllocString(L"Title"));
+        const bool equal = ::VarBstrCmp(asked.get(), wanted.get(), LOCALE_USER_DEFAULT, 0) ==
+                           static_cast<HRESULT>(VARCMP_EQ);
+        answersEqual += equal;
+        const com_ptr<FakeMedia> item = FakeMedia::Create({{name, L"Rain Song"}, {L"Author", L"A"}}, L"audio");
+        Play(item);
+        for (int tick = 0; tick < 2; ++tick) {
+            item->ResetCallCounts();
+            m_plugin->CaptureTrack();
+            // The media type, the author, and the title if the name is taken for it.
+            EXPECT_EQ(item->CallCount(PlayerCall::GetItemInfo), equal ? 3 : 2)
+                << "name " << &name - names << ", tick " << tick;
+        }
+    }
+    // The table holds both answers, so a remembered answer of the wrong name would show.
+    EXPECT_GT(answersEqual, 0);
+    EXPECT_LT(answersEqual, static_cast<int>(std::size(names)));
+}
 
 // The player lets go of its core while the capture still holds the core's item: the player
 // calls back into the plug-in from inside the item's call, and the orphaned item fails from

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cstring>
 #include <cwchar>
 #include <optional>
 
@@ -31,6 +32,16 @@ struct PlainTable {
 
 inline constexpr PlainTable kPlain{};
 
+// What SysStringLen answers, read in place: the length is stored in bytes just before the text.
+inline UINT Length(BSTR text)
+{
+    if (text == nullptr)
+        return 0;
+    UINT bytes;
+    std::memcpy(&bytes, reinterpret_cast<const char*>(text) - sizeof bytes, sizeof bytes);
+    return bytes / sizeof(OLECHAR);
+}
+
 inline bool IsPlain(const wchar_t* text, UINT length)
 {
     for (UINT i = 0; i < length; ++i) {
@@ -48,9 +59,9 @@ inline bool IsPlain(const wchar_t* text, UINT length)
 // the capture asks this for every attribute index and name of the item, every second.
 inline std::optional<bool> CertainBstrEquality(BSTR left, BSTR right, bool rightIsPlain = false)
 {
-    // SysStringLen answers 0 for an absent text, as the comparison treats it.
-    const UINT leftLength = ::SysStringLen(left);
-    const UINT rightLength = ::SysStringLen(right);
+    // An absent text has length 0, as the comparison treats it.
+    const UINT leftLength = bstr_compare_detail::Length(left);
+    const UINT rightLength = bstr_compare_detail::Length(right);
     if (leftLength == rightLength && (leftLength == 0 || std::wmemcmp(left, right, leftLength) == 0))
         return true;
     if (bstr_compare_detail::IsPlain(left, leftLength) &&

@@ -377,7 +377,7 @@ public:
                 length += static_cast<long>(buffers.dwBufferLength);
             }
         }
-        // Closing an asynchronous handle completes in its worker: each close is waited for.
+        // Closed without waiting for the closes to complete: this object outlives the callbacks.
         ::InternetSetStatusCallbackA(request, nullptr);
         ::InternetCloseHandle(request);
         ::InternetCloseHandle(connection);

@@ -6,5 +6,10 @@ bool BstrEquals(BSTR left, BSTR right)
 {
     if (const std::optional<bool> certain = CertainBstrEquality(left, right))
         return *certain;
+    return OleBstrEquals(left, right);
+}
+
+bool OleBstrEquals(BSTR left, BSTR right)
+{
     return ::VarBstrCmp(left, right, LOCALE_USER_DEFAULT, 0) == static_cast<HRESULT>(VARCMP_EQ);
 }

@@ -15,6 +15,9 @@
 // by primary or case weight. An absent text equals the empty text.
 bool BstrEquals(BSTR left, BSTR right);
 
+// The OLE comparison itself, for callers that have settled the certain cases already.
+bool OleBstrEquals(BSTR left, BSTR right);
+
 namespace bstr_compare_detail {
 
 // Indexed by ASCII code: letters, digits and '/'.

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <exception>
 #include <new>
-#include <string>
 
 namespace {
 

@@ -118,7 +118,7 @@ public:
             if ((entry.known & bit) && entry.Holds(name, length))
                 return (entry.equal & bit) != 0;
         }
-        const bool equal = ::VarBstrCmp(name, wanted, LOCALE_USER_DEFAULT, 0) == static_cast<HRESULT>(VARCMP_EQ);
+        const bool equal = OleBstrEquals(name, wanted);
         Remember(at, bit, name, length, equal);
         return equal;
     }
@@ -172,7 +172,8 @@ constexpr bool TableNamesArePlain()
 {
     for (const AttributeRow& row : kAttributeTable) {
         for (const char* c = row.name; *c != '\0'; ++c) {
-            if (!((*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9') || *c == '/'))
+            const auto code = static_cast<unsigned char>(*c);
+            if (code >= 128 || !bstr_compare_detail::kPlain.plain[code])
                 return false;
         }
     }

@@ -117,6 +117,32 @@ private:
 
 WNDPROC SubclassedStatic::s_super = nullptr;
 
+// The lookup object with its notifier window, whose ticks are sent from here only, the shell
+// and settings kept quiet, and one plug-in object on a fake core.
+struct LookupRig {
+    LookupRig()
+        : window(lookup.Window().m_hWnd), core(FakeCore::Create()), plugin(std::make_unique<TunelorePlugin>())
+    {
+        g_lookup = &lookup;
+        g_lastTrackKey.clear();
+        ::KillTimer(window, IDT_TICK);
+        plugin->SetCore(core.get());
+    }
+    ~LookupRig()
+    {
+        plugin.reset();
+        g_lookup = nullptr;
+    }
+
+    void Tick() const { ::SendMessageA(window, WM_TIMER, IDT_TICK, 0); }
+
+    QuietPlugin quiet;  // first: the window's icon already goes to the counting shell
+    LyricsLookup lookup{ModuleInstance()};
+    HWND window;
+    com_ptr<FakeCore> core;
+    std::unique_ptr<TunelorePlugin> plugin;
+};
+
 // The notifier window alone, its ticks sent from here only.
 class TickedWindow {
 public:
@@ -273,28 +299,21 @@ bool BenchPlaying(int attributeCount)
 // Whole ticks through the window, the player stopped and then with no player object.
 bool BenchStoppedAndIdle()
 {
-    QuietPlugin quiet;
-    auto lookup = std::make_unique<LyricsLookup>(ModuleInstance());
-    g_lookup = lookup.get();
-    g_lastTrackKey.clear();
-    const HWND window = lookup->Window().m_hWnd;
-    ::KillTimer(window, IDT_TICK);
-    auto tick = [window] { ::SendMessageA(window, WM_TIMER, IDT_TICK, 0); };
+    LookupRig rig;
+    CountingShell& shell = rig.quiet.shell;
+    const com_ptr<FakeCore>& core = rig.core;
+    auto tick = [&rig] { rig.Tick(); };
     const SubclassedStatic delivery;
-
-    const com_ptr<FakeCore> core = FakeCore::Create();
     core->SetPlayState(wmppsStopped);
-    auto plugin = std::make_unique<TunelorePlugin>();
-    plugin->SetCore(core.get());
     tick();
 
     constexpr int kTicksPerMinute = 60;
     auto minute = [&](const char* key) {
-        quiet.shell.calls = 0;
+        shell.calls = 0;
         core->ResetCallCounts();
         for (int i = 0; i < kTicksPerMinute; ++i)
             tick();
-        Emit(std::string(key) + "shell_calls_per_minute", quiet.shell.calls);
+        Emit(std::string(key) + "shell_calls_per_minute", shell.calls);
         int playerCalls = 0;
         for (std::size_t kind = 0; kind < kPlayerCallKinds; ++kind)
             playerCalls += core->CallCount(static_cast<PlayerCall>(kind));
@@ -314,7 +333,7 @@ bool BenchStoppedAndIdle()
     Emit("stopped.tick_ns", timings[0].medianNs);
     Emit("stopped.floor_ns", timings[1].medianNs);
 
-    plugin.reset();
+    rig.plugin.reset();
     minute("idle.");
     timings = MeasureSideBySide({
         {"tick", [&](long n) { for (long i = 0; i < n; ++i) tick(); }},
@@ -322,9 +341,6 @@ bool BenchStoppedAndIdle()
     });
     Emit("idle.tick_ns", timings[0].medianNs);
     Emit("idle.floor_ns", timings[1].medianNs);
-
-    g_lookup = nullptr;
-    lookup.reset();
     return true;
 }
 
@@ -413,21 +429,14 @@ private:
 // tooltip: two songs the service knows, in turn, so that every tick looks one up.
 bool BenchLookup()
 {
-    QuietPlugin quiet;
-    auto lookup = std::make_unique<LyricsLookup>(ModuleInstance());
-    g_lookup = lookup.get();
-    g_lastTrackKey.clear();
-    const HWND window = lookup->Window().m_hWnd;
-    ::KillTimer(window, IDT_TICK);
-    const com_ptr<FakeCore> core = FakeCore::Create();
+    LookupRig rig;
+    const com_ptr<FakeCore>& core = rig.core;
     const com_ptr<FakeMedia> songs[2] = {
         FakeMedia::Create({{L"Author", L"The Lanterns"}, {L"Title", L"Rain Song"}, {L"WM/AlbumTitle", L"Night Drive!"}},
                           L"audio", L"C:\\Music\\07 Rain Song.mp3"),
         FakeMedia::Create({{L"Author", L"The Lanterns"}, {L"Title", L"Night Drive"}, {L"WM/AlbumTitle", L"Night Drive!"}},
                           L"audio", L"C:\\Music\\08 Night Drive.mp3")};
     core->SetPlayState(wmppsPlaying);
-    auto plugin = std::make_unique<TunelorePlugin>();
-    plugin->SetCore(core.get());
 
     static const char kFoundTip[] = "Lyrics found! Doubleclick to view";
     int next = 0;
@@ -435,17 +444,19 @@ bool BenchLookup()
     auto lookUpNext = [&] {
         core->SetCurrentMedia(songs[next].get());
         next ^= 1;
-        quiet.shell.tip.clear();
-        ::SendMessageA(window, WM_TIMER, IDT_TICK, 0);
+        rig.quiet.shell.tip.clear();
+        rig.Tick();
         ++ticks;
-        found += quiet.shell.tip == kFoundTip;
+        found += rig.quiet.shell.tip == kFoundTip;
     };
 
     const std::string agent = LoadStringResource(IDS_APP_NAME);
     const std::string host = LoadStringResource(IDS_SERVICE_HOST);
     const std::string path = LoadStringResource(IDS_LOOKUP_PATH);
     const std::string referrer = "WMP " + agent;
-    const std::string body = encodeForm(LyricsLookup::buildRequest(plugin->CaptureTrack()));
+    // The form of the first song, as the tick sends it.
+    core->SetCurrentMedia(songs[0].get());
+    const std::string body = encodeForm(LyricsLookup::buildRequest(rig.plugin->CaptureTrack()));
     BareExchange bare;
     long bareReplies = 0, bareCalls = 0;
     auto postDirectly = [&] {
@@ -463,10 +474,6 @@ bool BenchLookup()
     Emit("lookup.floor_ns", timings[1].medianNs);
     Emit("lookup.found_share", static_cast<double>(found) / static_cast<double>(ticks));
     Emit("lookup.floor_reply_share", static_cast<double>(bareReplies) / static_cast<double>(bareCalls));
-
-    plugin.reset();
-    g_lookup = nullptr;
-    lookup.reset();
     return found == ticks && bareReplies == bareCalls;
 }
 

@@ -445,22 +445,22 @@ TEST_F(AllocationFailureTest, TicksThatChangeNothingAllocateNothing)
                                                {L"WM/Genre", L"Bj\u00f6rk-like Pop"}},
                                               L"audio", L"C:\\Music\\Night Drive\\07 Rain Song.mp3")
                                 .get());
+    auto allocationsOfThreeTicks = [this] {
+        failing_allocator::Arm(0);
+        for (int i = 0; i < 3; ++i)
+            Tick();
+        return failing_allocator::Disarm();
+    };
     MakeItemNew();
     Tick();
     ASSERT_STREQ(m_shell.tip, kFoundTip);
-    failing_allocator::Arm(0);
-    for (int i = 0; i < 3; ++i)
-        Tick();
-    EXPECT_EQ(failing_allocator::Disarm(), 0u) << "while playing";
+    EXPECT_EQ(allocationsOfThreeTicks(), 0u) << "while playing";
     EXPECT_STREQ(m_shell.tip, kFoundTip);
 
     m_core->SetPlayState(wmppsStopped);
     Tick();
     ASSERT_STREQ(m_shell.tip, kStoppedTip);
-    failing_allocator::Arm(0);
-    for (int i = 0; i < 3; ++i)
-        Tick();
-    EXPECT_EQ(failing_allocator::Disarm(), 0u) << "while stopped";
+    EXPECT_EQ(allocationsOfThreeTicks(), 0u) << "while stopped";
 }
 
 // An item whose title is 16 MB long: the tick finishes, the request is made or skipped, and

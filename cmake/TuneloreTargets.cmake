@@ -33,3 +33,22 @@ function(tunelore_tool_code target)
     target_compile_options(${target} PRIVATE -g0)
   endif()
 endfunction()
+
+# How a DLL that ships is compiled and linked: for size, with unreached sections dropped and
+# symbols stripped. Its runtime comes from the win32 thread model's compiler: the objects speak
+# to that runtime only through the exception and allocation ABI, which both models share, and
+# the posix model's runtime would bring the whole pthread layer (a reference to it from our
+# own code fails this link, since nothing here provides it).
+function(tunelore_shipped_dll target)
+  target_compile_options(${target} PRIVATE -Os -ffunction-sections -fdata-sections)
+  target_link_options(${target} PRIVATE -Wl,--gc-sections -s)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    # The .def names the exports undecorated; the stdcall symbols behind them carry @n.
+    target_link_options(${target} PRIVATE -Wl,--enable-stdcall-fixup)
+  endif()
+  set_property(TARGET ${target} PROPERTY RULE_LAUNCH_LINK
+    "${CMAKE_SOURCE_DIR}/cmake/link-with-runtime.sh ${TUNELORE_DLL_LINK_DRIVER}")
+  set_target_properties(${target} PROPERTIES CXX_STANDARD 20)
+  tunelore_own_code(${target})
+  tunelore_windows_defines(${target})
+endfunction()

@@ -8,6 +8,8 @@ set(TOOLCHAIN_PREFIX ${TUNELORE_MINGW_PROCESSOR}-w64-mingw32)
 set(CMAKE_C_COMPILER   ${TOOLCHAIN_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER  ${TOOLCHAIN_PREFIX}-windres)
+# The shipped DLL's runtime: the win32 thread model's, which brings no pthread layer.
+set(TUNELORE_DLL_LINK_DRIVER ${TOOLCHAIN_PREFIX}-g++-win32)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

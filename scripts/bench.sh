@@ -7,10 +7,9 @@
 #   scripts/bench.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
-SOURCE_DIR=$PWD
 source scripts/wine-env.sh
 
-results="$SOURCE_DIR/build/bench-results/$(date -u +%Y%m%dT%H%M%SZ)"
+results="$TUNELORE_SOURCE_DIR/build/bench-results/$(date -u +%Y%m%dT%H%M%SZ)"
 mkdir -p "$results"
 cat /proc/loadavg >"$results/loadavg-start"
 build_log="$results/build.log"
@@ -68,13 +67,13 @@ build/bench-native/bench/codec_bench --benchmark_repetitions=5 --benchmark_enabl
   >"$results/codec.txt"
 
 run_windows() {
-  local arch=$1 build="$SOURCE_DIR/build/bench-$1" prefix="$SOURCE_DIR/build/bench-$1/wineprefix"
-  local internet=$TUNELORE_INTERNET_SETTINGS
+  local arch=$1 build="$TUNELORE_SOURCE_DIR/build/bench-$1" prefix
+  prefix=$(wine_prefix "$build")
   step "$arch: Wine prefix"
   scripts/wine-rig start "$arch" "$prefix"
   rig_started+=("$arch $prefix")
   # No update check in these runs: its question would stay open over the playlist.
-  wine_cmd "$arch" "$prefix" wine reg add 'HKCU\Software\Quillmark\Tunelore plugin\Settings' \
+  wine_cmd "$arch" "$prefix" wine reg add "$TUNELORE_SETTINGS_KEY" \
     /v 'Check updates' /t REG_DWORD /d 0 /f >/dev/null 2>&1
 
   # The reference service on loopback, reached through the prefix's proxy as on a user's
@@ -90,28 +89,28 @@ run_windows() {
       sleep 0.1
     done
     [ -s "$results/$arch-$name-port" ] || { cat "$results/$arch-$name-service.out" >&2; exit 1; }
-    wine_cmd "$arch" "$prefix" wine reg add "$internet" /v ProxyServer \
+    wine_cmd "$arch" "$prefix" wine reg add "$TUNELORE_INTERNET_SETTINGS" /v ProxyServer \
       /d "127.0.0.1:$(cat "$results/$arch-$name-port")" /f >/dev/null 2>&1
   }
 
   step "$arch: tick"
   start_service tick
   scripts/wine-run "$arch" "$prefix" "$build/bench/tick_bench.exe" --lookup >"$results/$arch-tick.txt"
-  wine_cmd "$arch" "$prefix" wine reg add "$internet" /v ProxyServer /d "$TUNELORE_NULL_PROXY" /f >/dev/null 2>&1
+  wine_cmd "$arch" "$prefix" wine reg add "$TUNELORE_INTERNET_SETTINGS" /v ProxyServer /d "$TUNELORE_NULL_PROXY" /f >/dev/null 2>&1
   stop_service
 
   step "$arch: start-up and teardown"
   scripts/wine-run "$arch" "$prefix" "$build/bench/load_bench.exe" \
-    "$(winpath "$build/plugin/Tunelore-WMP.dll")" "$(winpath "$build/bench/Empty-Bench.dll")" \
+    "$(winpath "$(plugin_dll "$build")")" "$(winpath "$build/bench/Empty-Bench.dll")" \
     >"$results/$arch-load.txt"
 
   step "$arch: end to end through the player simulator"
   start_service e2e
-  scripts/wine-run "$arch" "$prefix" "$build/tools/player_sim/tunelore-player-sim.exe" --quiet \
-    --dll "$(winpath "$build/plugin/Tunelore-WMP.dll")" --json "$(winpath "$results/$arch-e2e.jsonl")" \
-    "$(winpath "$SOURCE_DIR/bench/e2e_playlist.txt")" || echo "the simulator ended with $?" >&2
+  scripts/wine-run "$arch" "$prefix" "$(player_sim "$build")" --quiet \
+    --dll "$(winpath "$(plugin_dll "$build")")" --json "$(winpath "$results/$arch-e2e.jsonl")" \
+    "$(winpath "$TUNELORE_SOURCE_DIR/bench/e2e_playlist.txt")" || echo "the simulator ended with $?" >&2
   # Back to the port where nothing listens.
-  wine_cmd "$arch" "$prefix" wine reg add "$internet" /v ProxyServer /d "$TUNELORE_NULL_PROXY" /f >/dev/null 2>&1
+  wine_cmd "$arch" "$prefix" wine reg add "$TUNELORE_INTERNET_SETTINGS" /v ProxyServer /d "$TUNELORE_NULL_PROXY" /f >/dev/null 2>&1
   stop_service
 
   scripts/wine-rig stop "$arch" "$prefix"
@@ -128,5 +127,5 @@ fi
 scripts/wine-rig unmount
 
 step "table"
-python3 bench/report.py "$results" "$SOURCE_DIR/build/bench-win32" "$SOURCE_DIR/build/bench-win64" \
+python3 bench/report.py "$results" "$TUNELORE_SOURCE_DIR/build/bench-win32" "$TUNELORE_SOURCE_DIR/build/bench-win64" \
   | tee "$results/table.txt"

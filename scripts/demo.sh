@@ -40,12 +40,12 @@ else
 fi
 arch=$preset
 build=$(realpath -m "${TUNELORE_DEMO_BUILD:-build/$preset}")
-prefix=$build/wineprefix
+prefix=$(wine_prefix "$build")
 state=$build/demo
 playlist=tools/player_sim/playlists/demo.txt
 # The balloon stays long enough on a screen to be pictured.
 balloon_timeout=3
-[ -n "$screenshot" ] && { prefix=$state/wineprefix; balloon_timeout=6; }
+[ -n "$screenshot" ] && { prefix=$(wine_prefix "$state"); balloon_timeout=6; }
 
 wine_in() { wine_cmd "$arch" "$prefix" wine "$@"; }
 reg_set() { wine_in reg add "$1" /v "$2" /t "$3" /d "$4" /f >/dev/null; }
@@ -55,7 +55,7 @@ cleanup() {
   local status=$?
   set +e
   if [ "$registered" = 1 ]; then
-    wine_in regsvr32 /s /u "$(winpath "$build/plugin/Tunelore-WMP.dll")" && echo "unregistered the plug-in"
+    wine_in regsvr32 /s /u "$(winpath "$(plugin_dll "$build")")" && echo "unregistered the plug-in"
   fi
   if [ "$rig" = 1 ]; then
     # Back to the port where nothing listens, as the tests expect the prefix.
@@ -95,7 +95,7 @@ scripts/wine-rig start "$arch" "$prefix"
 rig=1
 if [ -n "$screenshot" ]; then
   # This prefix draws on the virtual screen; the server restarts to take the driver.
-  reg_set 'HKCU\Software\Wine\Drivers' Graphics REG_SZ x11
+  reg_set "$TUNELORE_WINE_DRIVERS_KEY" Graphics REG_SZ x11
   scripts/wine-rig stop "$arch" "$prefix"
   scripts/wine-rig start "$arch" "$prefix"
 fi
@@ -103,21 +103,20 @@ reg_set "$TUNELORE_INTERNET_SETTINGS" ProxyEnable REG_DWORD 1
 reg_set "$TUNELORE_INTERNET_SETTINGS" ProxyServer REG_SZ "127.0.0.1:$port"
 echo "WinINet's proxy is 127.0.0.1:$port, the lyrics service"
 # Balloons on and short, and no update check made yet, so that the first tick makes one.
-settings=$TUNELORE_SETTINGS_KEY
-wine_in reg delete "$settings" /f >/dev/null 2>&1 || true
-reg_set "$settings" "Tip enabled" REG_DWORD 1
-reg_set "$settings" "Check updates" REG_DWORD 1
-reg_set "$settings" "Balloon delay" REG_DWORD 1
-reg_set "$settings" "Balloon timeout" REG_DWORD "$balloon_timeout"
+wine_in reg delete "$TUNELORE_SETTINGS_KEY" /f >/dev/null 2>&1 || true
+reg_set "$TUNELORE_SETTINGS_KEY" "Tip enabled" REG_DWORD 1
+reg_set "$TUNELORE_SETTINGS_KEY" "Check updates" REG_DWORD 1
+reg_set "$TUNELORE_SETTINGS_KEY" "Balloon delay" REG_DWORD 1
+reg_set "$TUNELORE_SETTINGS_KEY" "Balloon timeout" REG_DWORD "$balloon_timeout"
 echo "settings: balloons on, 1 s after the lookup, for $balloon_timeout s"
 
-say "regsvr32 Tunelore-WMP.dll"
-wine_in regsvr32 /s "$(winpath "$build/plugin/Tunelore-WMP.dll")"
+say "regsvr32 $TUNELORE_DLL_NAME"
+wine_in regsvr32 /s "$(winpath "$(plugin_dll "$build")")"
 registered=1
 echo "registered"
 
 say "the player simulator plays $playlist"
-sim=("$(winpath "$build/tools/player_sim/tunelore-player-sim.exe")" --time-limit 45 --json "$(winpath "$state/transcript.jsonl")")
+sim=("$(winpath "$(player_sim "$build")")" --time-limit 45 --json "$(winpath "$state/transcript.jsonl")")
 if [ -n "$screenshot" ]; then
   # Written inside the build tree, which 32-bit Wine's root sees at the same path, then copied.
   rm -f "$state/screenshot.png"
@@ -131,25 +130,7 @@ else
 fi
 
 say "what the lyrics service received"
-python3 - "$port" <<'EOF'
-import sys, urllib.request
-# The control interface is on loopback; no proxy may stand between.
-opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
-log = opener.open(f"http://127.0.0.1:{sys.argv[1]}/_control/log", timeout=10).read()
-at = 0
-while at < len(log):
-    newline = log.index(b"\n", at)
-    length = int(log[at:newline])
-    raw = log[newline + 1:newline + 1 + length]
-    at = newline + 1 + length + 1
-    head, _, body = raw.partition(b"\r\n\r\n")
-    method, target = head.split(b"\r\n")[0].split(b" ")[:2]
-    line = f"{method.decode()} {target.decode('latin-1')}"
-    if body:
-        # The form ends with a zero byte, as the plug-in sends it.
-        line += "  " + body.rstrip(b"\0").decode("latin-1") + ("  (+ zero byte)" if body.endswith(b"\0") else "")
-    print(line)
-EOF
+python3 tools/lyrics_service/lyrics_service.py print-log "$port"
 if [ -n "$screenshot" ]; then
   if [ -s "$state/screenshot.png" ]; then
     mkdir -p "$(dirname "$screenshot")"

@@ -15,8 +15,6 @@ HOST_PACKAGES=(
   libbenchmark-dev libcurl4-openssl-dev
 )
 
-WINE32_ROOT=$TUNELORE_WINE32_ROOT
-
 log() { printf '[setup] %s\n' "$*" >&2; }
 
 missing_packages() {
@@ -73,14 +71,14 @@ remove_tree() {
 # adding the architecture breaks every later apt-get update), so it lives in a Debian root of
 # its own whose only source is bookworm main.
 build_wine32_root() {
-  if [ -f "$WINE32_ROOT$TUNELORE_WINE32_LOADER" ] && [ -f "$WINE32_ROOT/.tunelore-ready" ]; then
+  if [ -f "$TUNELORE_WINE32_ROOT$TUNELORE_WINE32_LOADER" ] && [ -f "$TUNELORE_WINE32_ROOT/$TUNELORE_READY_MARKER" ]; then
     return 0
   fi
-  local tmp="$WINE32_ROOT.partial" mirror
+  local tmp="$TUNELORE_WINE32_ROOT.partial" mirror
   mirror=$(debian_mirror)
-  log "building the 32-bit Wine root in $WINE32_ROOT from $mirror"
+  log "building the 32-bit Wine root in $TUNELORE_WINE32_ROOT from $mirror"
   remove_tree "$tmp"
-  mkdir -p "$(dirname "$WINE32_ROOT")"
+  mkdir -p "$(dirname "$TUNELORE_WINE32_ROOT")"
   debootstrap --variant=minbase --arch=amd64 bookworm "$tmp" "$mirror" >/dev/null
   mount -t proc proc "$tmp/proc"
   trap 'umount "'"$tmp"'/proc" 2>/dev/null || true' EXIT
@@ -94,9 +92,9 @@ build_wine32_root() {
   '
   umount "$tmp/proc"
   trap - EXIT
-  touch "$tmp/.tunelore-ready"
-  remove_tree "$WINE32_ROOT"
-  mv "$tmp" "$WINE32_ROOT"
+  touch "$tmp/$TUNELORE_READY_MARKER"
+  remove_tree "$TUNELORE_WINE32_ROOT"
+  mv "$tmp" "$TUNELORE_WINE32_ROOT"
 }
 
 # Where the kernel runs no 32-bit programs, the root's 32-bit loader gives way to a wrapper
@@ -109,7 +107,7 @@ build_wine32_root() {
 #      32-bit child process; the real ELF's name would fail with "Exec format error".
 #  WINELOADERNOEXEC: the loader would otherwise re-execute itself, which the kernel cannot.
 configure_wine32_loader() {
-  local loader=$WINE32_ROOT$TUNELORE_WINE32_LOADER elf=$WINE32_ROOT$TUNELORE_WINE32_ELF
+  local loader=$TUNELORE_WINE32_ROOT$TUNELORE_WINE32_LOADER elf=$TUNELORE_WINE32_ROOT$TUNELORE_WINE32_ELF
   if [ "$(wine32_mode)" = native ]; then
     if [ -f "$elf" ]; then
       log "this machine runs 32-bit programs: the root's own 32-bit loader is back in place"
@@ -119,7 +117,7 @@ configure_wine32_loader() {
   fi
   install_packages qemu-user-static
   [ -f "$elf" ] || cp -a "$loader" "$elf"
-  install -m 0755 /usr/bin/qemu-i386-static "$WINE32_ROOT$TUNELORE_QEMU"
+  install -m 0755 /usr/bin/qemu-i386-static "$TUNELORE_WINE32_ROOT$TUNELORE_QEMU"
   printf '%s\n' '#!/bin/sh' \
     "# Put here by Tunelore's scripts/setup.sh: this machine's kernel runs no 32-bit programs." \
     'export WINELOADERNOEXEC=1' \

@@ -12,7 +12,6 @@
 # and the two installer tests run side by side. Their output is printed whole when they end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-export SOURCE_DIR=$PWD
 source scripts/wine-env.sh
 
 PRESETS=("$@")
@@ -23,7 +22,7 @@ PRESETS=("$@")
 started=$(date +%s)
 step() { printf '\n=== %s (%ds)\n' "$*" $(( $(date +%s) - started )); }
 
-logs="$SOURCE_DIR/build/test-logs"
+logs="$TUNELORE_SOURCE_DIR/build/test-logs"
 background=()  # "pid name log" of each job under way
 
 # Whatever happens, no job, wineserver or mount of ours stays behind.
@@ -34,7 +33,7 @@ cleanup() {
     kill -- "-$pid" 2>/dev/null || kill "$pid" 2>/dev/null || true
   done
   for entry in win64 win32; do
-    scripts/wine-rig stop "$entry" "$SOURCE_DIR/build/$entry/wineprefix" >/dev/null 2>&1 || true
+    scripts/wine-rig stop "$entry" "$(wine_prefix "$TUNELORE_SOURCE_DIR/build/$entry")" >/dev/null 2>&1 || true
   done
   scripts/wine-rig unmount >/dev/null 2>&1 || true
 }
@@ -98,10 +97,12 @@ run_native() {
 }
 
 # windows_tests PRESET MIN_CASES [CTEST ARGS...]: the preset's tests with its wineserver up,
-# then the count of the cases its test programs ran, from their XML reports.
+# then the count of the cases its test programs ran, from their XML reports. Runs in a shell of
+# its own, which sources scripts/wine-env.sh first.
 windows_tests() {
-  local preset=$1 min=$2 prefix="$SOURCE_DIR/build/$1/wineprefix" results="$SOURCE_DIR/build/$1/test-results"
+  local preset=$1 min=$2 prefix results="$TUNELORE_SOURCE_DIR/build/$1/test-results"
   local status=0 cases
+  prefix=$(wine_prefix "$TUNELORE_SOURCE_DIR/build/$preset")
   shift 2
   rm -rf "$results"
   scripts/wine-rig start "$preset" "$prefix"
@@ -125,12 +126,12 @@ run_windows() {
   scripts/check-release "build/$preset" "$preset"
   if [ "$preset" = win32 ] && [ "$mode" = emulated ]; then
     # Two 32-bit processes: the built Tunelore-WMP.dll loaded, registered, driven, unloaded.
-    in_background "$preset-smoke-test" bash -c "$(declare -f windows_tests); windows_tests $preset 1 -L smoke"
+    in_background "$preset-smoke-test" bash -c "source scripts/wine-env.sh; $(declare -f windows_tests); windows_tests $preset 1 -L smoke"
     echo "$preset: SKIPPED the full 32-bit suite: this machine runs no 32-bit programs; the 64-bit twin runs it"
   else
     # One test program at a time: they share the prefix's registry and the reference service.
     # The smoke subset (label smoke) is part of these programs already.
-    in_background "$preset-tests" bash -c "$(declare -f windows_tests); windows_tests $preset $min_cases -LE smoke"
+    in_background "$preset-tests" bash -c "source scripts/wine-env.sh; $(declare -f windows_tests); windows_tests $preset $min_cases -LE smoke"
   fi
 }
 

@@ -1,4 +1,4 @@
-# Sourced by the Wine scripts: where each architecture's Wine lives, how to call it, and the
+# Sourced by every script here: where each architecture's Wine lives, how to call it, and the
 # constants they share. win64 runs on the machine's own 64-bit Wine; win32 runs in the Debian
 # root that scripts/setup.sh builds, because 32-bit Wine cannot be installed on the machine
 # itself.
@@ -10,6 +10,16 @@ TUNELORE_SOURCE_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 TUNELORE_NULL_PROXY=127.0.0.1:9
 TUNELORE_INTERNET_SETTINGS='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings'
 TUNELORE_SETTINGS_KEY='HKCU\software\Quillmark\Tunelore plugin\Settings'
+TUNELORE_WINE_DRIVERS_KEY='HKCU\Software\Wine\Drivers'
+# Left in the Wine root and in a prefix once its set-up has finished: an interrupted one
+# leaves none, and is done again.
+TUNELORE_READY_MARKER=.tunelore-ready
+# A build tree's own Wine prefix; cmake/WineEmulator.cmake gives its tests the same one.
+TUNELORE_PREFIX_NAME=wineprefix
+TUNELORE_DLL_NAME=Tunelore-WMP.dll
+# The x86-64 binutils read i386 images as well.
+TUNELORE_OBJDUMP=x86_64-w64-mingw32-objdump
+TUNELORE_WINDRES=x86_64-w64-mingw32-windres
 # Where the root's 32-bit loader is kept when a wrapper that runs it under emulation takes its
 # place (machines whose kernel runs no 32-bit programs).
 TUNELORE_WINE32_LOADER=/usr/lib/wine/wine
@@ -21,11 +31,27 @@ die() { printf '%s: %s\n' "$(basename "$0")" "$*" >&2; exit 2; }
 # The build tree is on the Unix side, which Wine shows as drive Z:.
 winpath() { local p; p=$(realpath -m "$1"); printf 'Z:%s' "${p//\//\\}"; }
 
+# wine_prefix BUILD_DIR, plugin_dll BUILD_DIR, player_sim BUILD_DIR: where a build tree keeps
+# them.
+wine_prefix() { printf '%s/%s' "$1" "$TUNELORE_PREFIX_NAME"; }
+plugin_dll() { printf '%s/plugin/%s' "$1" "$TUNELORE_DLL_NAME"; }
+player_sim() { printf '%s/tools/player_sim/tunelore-player-sim.exe' "$1"; }
+
 # The machine type of a PE image: 014c for i386, 8664 for x86-64.
 pe_machine() {
   local offset
   offset=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
   od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' '
+}
+
+# The machine type that an architecture's images have, as pe_machine reads it; for any other
+# architecture a word that no image's machine equals.
+arch_machine() {
+  case "$1" in
+    win32) echo 014c ;;
+    win64) echo 8664 ;;
+    *) echo none; return 1 ;;
+  esac
 }
 
 # How this machine runs 32-bit programs: "native" where the kernel runs them, "emulated" where

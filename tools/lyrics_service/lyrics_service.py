@@ -38,6 +38,10 @@ is on the same port, answered only for origin-form requests from loopback:
 
 A reset also cuts short every answer still being given slowly (delay, pause, drip, hang), so
 that what one test started does not run on into the next.
+
+  lyrics_service.py print-log PORT
+prints what the service on 127.0.0.1:PORT has received, one request a line: its method and
+target, then its form body, if any.
 """
 
 import argparse
@@ -55,6 +59,7 @@ import struct
 import sys
 import threading
 import urllib.parse
+import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_CATALOGUE = os.path.join(HERE, "catalogue.json")
@@ -520,6 +525,50 @@ class LyricsServer(socketserver.ThreadingTCPServer):
         return self.server_address[1]
 
 
+# --- The log, read back --------------------------------------------------------------------
+
+def parse_log(framed):
+    """The raw requests of a log framed as GET /_control/log answers it."""
+    requests = []
+    at = 0
+    while at < len(framed):
+        newline = framed.index(b"\n", at)
+        length = int(framed[at:newline])
+        requests.append(framed[newline + 1:newline + 1 + length])
+        at = newline + 1 + length + 1
+    return requests
+
+
+def log_line(raw):
+    """One recorded request as a reader wants it: method, target and form body."""
+    head, _, body = raw.partition(b"\r\n\r\n")
+    method, target = head.split(b"\r\n")[0].split(b" ")[:2]
+    line = f"{method.decode()} {target.decode('latin-1')}"
+    if body:
+        # The form ends with a zero byte, as the plug-in sends it.
+        line += "  " + body.rstrip(b"\0").decode("latin-1") + ("  (+ zero byte)" if body.endswith(b"\0") else "")
+    return line
+
+
+def fetch_log(port):
+    # The control interface is on loopback; no proxy may stand between.
+    opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+    with opener.open(f"http://127.0.0.1:{port}{CONTROL_PREFIX}log", timeout=10) as reply:
+        return reply.read()
+
+
+def print_log(argv):
+    parser = argparse.ArgumentParser(prog=f"{os.path.basename(sys.argv[0])} print-log",
+                                     description="prints what a running service has received")
+    parser.add_argument("port", type=int, help="the service's port on 127.0.0.1")
+    args = parser.parse_args(argv)
+    for raw in parse_log(fetch_log(args.port)):
+        print(log_line(raw))
+    return 0
+
+
+# --- Running it ----------------------------------------------------------------------------
+
 def _write_atomically(path, text):
     temporary = f"{path}.{os.getpid()}.tmp"
     with open(temporary, "w", encoding="ascii") as f:
@@ -528,7 +577,11 @@ def _write_atomically(path, text):
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    argv = sys.argv[1:] if argv is None else argv
+    if argv[:1] == ["print-log"]:
+        return print_log(argv[1:])
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0],
+                                     epilog="print-log PORT: prints what a running service has received")
     parser.add_argument("--port", type=int, default=0, help="port on 127.0.0.1 (0: pick a free one)")
     parser.add_argument("--port-file", help="write the chosen port to this file once listening")
     parser.add_argument("--host-name", default=DEFAULT_HOST_NAME, help="host named in the page addresses")

@@ -1,10 +1,11 @@
 """Unit tests of the reference lyrics service: what the Windows tests never reach (the
 catalogue's matching, the not-found answer, request-target forms, the control interface's
-refusal of proxied requests), and the hostile answers exactly as they go over the wire
-(drip, redirect, reset)."""
+refusal of proxied requests), the hostile answers exactly as they go over the wire
+(drip, redirect, reset), and the printer of what the service received."""
 
 import os
 import socket
+import subprocess
 import sys
 import threading
 import time
@@ -75,7 +76,7 @@ class RequestFormsTest(unittest.TestCase):
         self.assertEqual(ls.Behaviour.from_form(b"redirect=loop").count, ls.FOREVER)
 
 
-class ServerTest(unittest.TestCase):
+class RunningServer(unittest.TestCase):
     def setUp(self):
         self.server = ls.LyricsServer(0, ls.Service(catalogue()))
         self.thread = threading.Thread(target=self.server.serve_forever, kwargs={"poll_interval": 0.05})
@@ -104,6 +105,8 @@ class ServerTest(unittest.TestCase):
         head, _, body = b"".join(chunk for _, chunk in pieces).partition(b"\r\n\r\n")
         return head.split(b"\r\n")[0], body
 
+
+class ServerTest(RunningServer):
     def schedule(self, behaviour):
         self.exchange(b"POST /_control/next HTTP/1.0\r\nContent-Length: %d\r\n\r\n%s" % (len(behaviour), behaviour))
 
@@ -179,6 +182,48 @@ class ServerTest(unittest.TestCase):
         self.assertLess(time.monotonic() - started, 2.0)
         pieces, _ = result["answer"]
         self.assertLess(len(pieces), 10)
+
+
+class PrintLogTest(RunningServer):
+    def print_log(self, env_extra):
+        """What the print-log command prints, run as the demo runs it."""
+        env = dict(os.environ, PYTHONIOENCODING="utf-8", **env_extra)
+        done = subprocess.run([sys.executable, ls.__file__, "print-log", str(self.server.port)],
+                              capture_output=True, env=env, timeout=30)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        return done.stdout.decode("utf-8")
+
+    def test_prints_each_received_request_in_order(self):
+        form = b"artist=The+Lanterns&title=Rain+Song&album=\0"
+        self.exchange(b"POST http://lyrics.tunelore.example/tools/plugin.php HTTP/1.0\r\n"
+                      b"Content-Type: application/x-www-form-urlencoded\r\n"
+                      b"Content-Length: %d\r\n\r\n%s" % (len(form), form))
+        self.exchange(b"GET http://lyrics.tunelore.example/tools/plugin.php?do=checkv HTTP/1.0\r\n\r\n")
+        # A body the plug-in did not end, and a target byte outside ASCII.
+        self.exchange(b"POST /tools/plugin.php HTTP/1.1\r\nContent-Length: 8\r\n\r\nartist=A")
+        self.exchange(b"GET /search?title=Caf\xe9 HTTP/1.0\r\nHost: h\r\n\r\n")
+        # The service's own control requests are not among what it received.
+        self.exchange(b"POST /_control/version HTTP/1.0\r\nContent-Length: 3\r\n\r\n9.9")
+        # The command must ignore a proxy in its environment; this one leads nowhere.
+        printed = self.print_log({"http_proxy": "http://127.0.0.1:9", "no_proxy": ""})
+        self.assertEqual(printed.splitlines(), [
+            "POST http://lyrics.tunelore.example/tools/plugin.php  artist=The+Lanterns&title=Rain+Song&album=  (+ zero byte)",
+            "GET http://lyrics.tunelore.example/tools/plugin.php?do=checkv",
+            "POST /tools/plugin.php  artist=A",
+            "GET /search?title=Caf\u00e9",
+        ])
+
+    def test_an_empty_log_prints_nothing(self):
+        self.assertEqual(self.print_log({}), "")
+
+    def test_log_frames_are_read_by_their_length(self):
+        # Bodies holding line breaks, digits and a blank line look like frames of their own.
+        recorded = [b"POST / HTTP/1.0\r\nContent-Length: 9\r\n\r\n12\n\n3\r\n\r\n",
+                    b"", b"GET /\n HTTP/1.0\r\n\r\n", b"7\n"]
+        for raw in recorded:
+            self.server.service.record(raw)
+        _, log = self.exchange(b"GET /_control/log HTTP/1.0\r\n\r\n")
+        self.assertEqual(ls.parse_log(log), recorded)
 
 
 if __name__ == "__main__":

@@ -2,7 +2,7 @@
 // each beside libcurl's curl_easy_escape over the same bytes as a yardstick of a tuned
 // one-pass byte loop. Bytes counted are the input's: keys and values for a form, the reply
 // text for a reply.
-#include "lookup/field_map.h"
+#include "net/field_map.h"
 
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>

@@ -4,8 +4,7 @@
 #include "framework/boundary.h"
 #include "framework/com_module.h"
 #include "framework/module.h"
-#include "res/resource.h"
-#include "settings/number_parse.h"
+#include "framework/number_parse.h"
 
 namespace {
 
@@ -30,6 +29,11 @@ std::string FillPlaceholders(const std::string& message, const std::string& firs
 }
 
 }  // namespace
+
+DataExchange::DataExchange(CDialog& dialog, bool saveAndValidate)
+    : m_dialog(dialog), m_hDialog(dialog.m_hWnd), m_bSaveAndValidate(saveAndValidate)
+{
+}
 
 void DataExchange::IntegerEdit(int id, std::int32_t& value)
 {
@@ -85,13 +89,17 @@ void DataExchange::Control(int id, CDialogItem& item)
 void DataExchange::Fail(const std::string& message)
 {
     m_bFailed = true;
-    const std::string caption = LoadStringResource(IDS_APP_NAME);
+    m_dialog.OnDataValidateError(m_idLastEdit, message);
+}
+
+void CDialog::OnDataValidateError(int editId, const std::string& message)
+{
     {
         // The message box runs a loop of its own with this module's code below it.
         const ModuleLock lock;
-        ::MessageBoxA(m_hDialog, message.c_str(), caption.c_str(), MB_ICONEXCLAMATION | MB_OK);
+        ::MessageBoxA(m_hWnd, message.c_str(), m_strCaption.c_str(), MB_ICONEXCLAMATION | MB_OK);
     }
-    const HWND edit = m_idLastEdit != 0 ? ::GetDlgItem(m_hDialog, m_idLastEdit) : nullptr;
+    const HWND edit = editId != 0 ? ::GetDlgItem(m_hWnd, editId) : nullptr;
     if (edit != nullptr) {
         ::SetFocus(edit);
         ::SendMessageA(edit, EM_SETSEL, 0, -1);
@@ -109,7 +117,7 @@ INT_PTR CDialog::DoModal()
 
 bool CDialog::UpdateData(bool saveAndValidate)
 {
-    DataExchange dx(m_hWnd, saveAndValidate);
+    DataExchange dx(*this, saveAndValidate);
     DoDataExchange(dx);
     return !dx.Failed();
 }

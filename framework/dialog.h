@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+class CDialog;
+
 // A control of a dialog that a member of the dialog's class stands for.
 class CDialogItem {
 public:
@@ -17,7 +19,7 @@ public:
 // step the remaining ones do nothing, so the exchange stops there.
 class DataExchange {
 public:
-    DataExchange(HWND dialog, bool saveAndValidate) : m_hDialog(dialog), m_bSaveAndValidate(saveAndValidate) {}
+    DataExchange(CDialog& dialog, bool saveAndValidate);
 
     bool Saving() const { return m_bSaveAndValidate; }
     bool Failed() const { return m_bFailed; }
@@ -35,11 +37,12 @@ public:
     // Binds the member to its control at the first exchange.
     void Control(int id, CDialogItem& item);
 
-    // Shows the message (holding a module lock while the box is up), gives the edit exchanged
-    // last the focus with its whole text selected, and stops the exchange.
+    // Stops the exchange and hands the message, with the edit exchanged last (0 if none), to
+    // the dialog's OnDataValidateError.
     void Fail(const std::string& message);
 
 private:
+    CDialog& m_dialog;
     HWND m_hDialog;
     bool m_bSaveAndValidate;
     bool m_bFailed = false;
@@ -64,6 +67,16 @@ public:
     HWND m_hWnd = nullptr;
 
 protected:
+    friend class DataExchange;
+
+    // A step of the exchange failed. The base shows the message in a box titled with the
+    // caption (holding a module lock while the box is up), then gives the edit the focus
+    // with its whole text selected.
+    virtual void OnDataValidateError(int editId, const std::string& message);
+
+    // The title of the dialog's message boxes.
+    std::string m_strCaption;
+
     // The base fills the controls from the members.
     virtual BOOL OnInitDialog();
     virtual void DoDataExchange(DataExchange& dx);

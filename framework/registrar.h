@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "plugin/registry_script.h"
+#include "framework/registry_script.h"
 
 enum class RegistrarAction { Register, Unregister };
 

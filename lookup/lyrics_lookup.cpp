@@ -2,9 +2,7 @@
 #include "lookup/lyrics_lookup.h"
 
 #include "framework/clock.h"
-#include "lookup/http_exchange.h"
-#include "notifier/notifier_wnd.h"
-#include "settings/settings_dialog.h"
+#include "net/http_exchange.h"
 
 #include <shlwapi.h>
 
@@ -18,7 +16,10 @@ constexpr size_t kPathBufferSize = MAX_PATH;
 
 }  // namespace
 
-LyricsLookup::LyricsLookup(HINSTANCE module) : m_pWnd(std::make_unique<CNotifierWnd>(module)) {}
+LyricsLookup::LyricsLookup(HINSTANCE module, TickWork tickWork, SettingsOpener openSettings)
+    : m_pWnd(std::make_unique<CNotifierWnd>(module, tickWork)), m_openSettings(openSettings)
+{
+}
 
 LyricsLookup::~LyricsLookup() = default;
 
@@ -67,5 +68,6 @@ void LyricsLookup::playbackStopped()
 
 void LyricsLookup::showSettings()
 {
-    ShowSettingsDialog(nullptr);
+    if (m_openSettings != nullptr)
+        m_openSettings(nullptr);
 }

@@ -3,19 +3,22 @@
 // hands the outcome to the window.
 #pragma once
 
-#include "lookup/field_map.h"
-#include "plugin/ilyrics_lookup.h"
+#include "lookup/ilyrics_lookup.h"
+#include "net/field_map.h"
+#include "notifier/notifier_wnd.h"
 
 #include <windows.h>
 
 #include <memory>
 
-class CNotifierWnd;
+// Opens the settings dialog under the parent, or brings the open one forward.
+using SettingsOpener = void (*)(HWND parent);
 
 class LyricsLookup : public ILyricsLookup {
 public:
-    // Creates the notifier window, its tick and its tray icon in the "Stopped" state.
-    explicit LyricsLookup(HINSTANCE module);
+    // Creates the notifier window, whose tick runs the tick work, and its tray icon in the
+    // "Stopped" state. showSettings() calls the opener, when there is one.
+    explicit LyricsLookup(HINSTANCE module, TickWork tickWork = nullptr, SettingsOpener openSettings = nullptr);
     ~LyricsLookup() override;
     LyricsLookup(const LyricsLookup&) = delete;
     LyricsLookup& operator=(const LyricsLookup&) = delete;
@@ -31,4 +34,5 @@ public:
 
 private:
     std::unique_ptr<CNotifierWnd> m_pWnd;
+    SettingsOpener m_openSettings;
 };

@@ -5,14 +5,13 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <limits>
 #include <utility>
 
 #include "framework/clock.h"
 #include "framework/module.h"
 #include "framework/shell.h"
+#include "notifier/balloon_schedule.h"
 #include "notifier/safe_address.h"
-#include "plugin/player_poll.h"
 #include "res/resource.h"
 #include "settings/settings.h"
 #include "settings/update_check.h"
@@ -38,15 +37,6 @@ void CopyCut(char (&field)[N], const std::string& text)
     field[length] = '\0';
 }
 
-// Seconds widened with their sign; a moment at the end of the range stays there.
-std::int64_t AddSeconds(std::int64_t moment, std::int32_t seconds)
-{
-    std::int64_t sum = 0;
-    if (__builtin_add_overflow(moment, static_cast<std::int64_t>(seconds), &sum))
-        return seconds < 0 ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
-    return sum;
-}
-
 // Without a window there is no icon, and nothing for the shell to change.
 void Notify(DWORD message, NOTIFYICONDATAA& nid)
 {
@@ -56,7 +46,7 @@ void Notify(DWORD message, NOTIFYICONDATAA& nid)
 
 }  // namespace
 
-CNotifierWnd::CNotifierWnd(HINSTANCE module)
+CNotifierWnd::CNotifierWnd(HINSTANCE module, TickWork tickWork) : m_tickWork(tickWork)
 {
     const RECT noArea{};
     if (!CreateEx(0, "Static", "TuneloreWnd", 0, noArea, nullptr, 0))
@@ -90,8 +80,7 @@ CNotifierWnd::~CNotifierWnd()
 
 void CNotifierWnd::HideBalloon()
 {
-    m_tBalloonShow = 0;
-    m_tBalloonHide = 0;
+    m_balloon = BalloonSchedule{};
     // An empty balloon text removes a balloon that is showing; icon and tooltip stay.
     m_nid.uFlags = NIF_INFO;
     m_nid.szInfo[0] = '\0';
@@ -104,7 +93,7 @@ void CNotifierWnd::ShowFound(std::string title, std::string address, std::int64_
     m_strLyricsUrl = std::move(address);
     const Settings& settings = GetSettings();
     if (settings.TipEnabled != 0)
-        m_tBalloonShow = AddSeconds(lookupStart, settings.BalloonDelay);
+        m_balloon.show = AddSeconds(lookupStart, settings.BalloonDelay);
     // The balloon is prepared here and shown by the tick once its moment has come.
     CopyCut(m_nid.szInfo, m_strBalloonText);
     CopyCut(m_nid.szInfoTitle, title);
@@ -193,14 +182,15 @@ void CNotifierWnd::OnTimer(UINT_PTR id)
         ShowTrayMenu();
     } else {
         // The poll may run a lookup whose result schedules a balloon due on this very tick.
-        PollPlayers();
-        if (m_tBalloonShow != 0 && CurrentTime() >= m_tBalloonShow) {
-            m_tBalloonShow = 0;
+        if (m_tickWork != nullptr)
+            m_tickWork();
+        // Most ticks have no balloon due, and need no clock.
+        if (m_balloon.Pending() && DueBalloonStep(m_balloon, CurrentTime()) == BalloonStep::Show) {
             m_nid.uFlags = kIconTipAndBalloon;
             Notify(NIM_MODIFY, m_nid);
-            m_tBalloonHide = AddSeconds(CurrentTime(), GetSettings().BalloonTimeout);
+            BalloonShown(m_balloon, CurrentTime(), GetSettings().BalloonTimeout);
         }
-        if (m_tBalloonHide != 0 && CurrentTime() >= m_tBalloonHide)
+        if (m_balloon.Pending() && DueBalloonStep(m_balloon, CurrentTime()) == BalloonStep::Hide)
             HideBalloon();
         if (!m_bUpdateChecked)
             CheckForUpdate();

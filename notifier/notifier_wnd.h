@@ -9,6 +9,7 @@
 #include <string>
 
 #include "framework/window.h"
+#include "notifier/balloon_schedule.h"
 
 // The icon's callback message: wParam the icon id, lParam the mouse or balloon event.
 constexpr UINT WM_NOTIFYICON = WM_APP + 1;
@@ -24,11 +25,15 @@ constexpr UINT IDM_HOME = 0;
 constexpr UINT IDM_ENABLE_BALLOON = 1;
 constexpr UINT IDM_SETTINGS = 2;
 
+// What each tick does first, before the balloon's schedule runs: whoever builds the window
+// chooses it (the plug-in polls the player).
+using TickWork = void (*)();
+
 class CNotifierWnd : public CWnd {
 public:
     // Creates the window, starts the tick and adds the icon in the "Stopped" state. A window
     // that cannot be created leaves the notifier inert.
-    explicit CNotifierWnd(HINSTANCE module);
+    explicit CNotifierWnd(HINSTANCE module, TickWork tickWork = nullptr);
     // Removes the icon; the window goes with the CWnd part.
     ~CNotifierWnd() override;
 
@@ -61,8 +66,7 @@ protected:
     NOTIFYICONDATAA m_nid{};
     UINT_PTR m_nClickTimer = 0;
     bool m_bUpdateChecked = false;
-    std::int64_t m_tBalloonShow = 0;
-    std::int64_t m_tBalloonHide = 0;
+    BalloonSchedule m_balloon;
     // Explorer broadcasts it when it re-creates the notification area, which forgets our icon.
     UINT m_uTaskbarCreated = 0;
 
@@ -72,6 +76,7 @@ private:
     void OpenLyricsPage();
     void SetIconState(HICON icon, const std::string& tip);
 
+    TickWork m_tickWork;
     std::string m_strStoppedTip;
     std::string m_strFoundTip;
     std::string m_strNotFoundTip;

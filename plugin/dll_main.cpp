@@ -4,7 +4,7 @@
 // unwind out of them.
 #include "framework/boundary.h"
 #include "framework/com_module.h"
-#include "lookup/http_exchange.h"
+#include "net/http_exchange.h"
 #include "plugin/plugin_app.h"
 #include "plugin/registration.h"
 

@@ -5,7 +5,7 @@
 #include "framework/bstr_compare.h"
 #include "framework/narrow_text.h"
 #include "framework/unique_handle.h"
-#include "plugin/ilyrics_lookup.h"
+#include "lookup/ilyrics_lookup.h"
 #include "plugin/tunelore_plugin.h"
 
 #include <algorithm>

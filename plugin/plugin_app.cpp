@@ -3,12 +3,13 @@
 
 #include "framework/com_module.h"
 #include "framework/module.h"
-#include "lookup/http_exchange.h"
+#include "net/http_exchange.h"
 #include "lookup/lyrics_lookup.h"
 #include "plugin/player_poll.h"
 #include "plugin/tunelore_plugin.h"
 #include "res/resource.h"
 #include "settings/settings.h"
+#include "settings/settings_dialog.h"
 
 namespace {
 
@@ -30,7 +31,9 @@ BOOL CPluginApp::InitInstance()
     // Before the window exists, so that its first tick already sees the loaded settings.
     LoadSettings(*this);
 
-    m_pLookup = std::make_unique<LyricsLookup>(instance);
+    // The loop of the plug-in: the window's tick polls the player, the poll hands a new item
+    // to the lookup, and the lookup shows its outcome on the window.
+    m_pLookup = std::make_unique<LyricsLookup>(instance, &PollPlayers, &ShowSettingsDialog);
     g_lookup = m_pLookup.get();
 
     Module().Init(kObjectMap, sizeof(kObjectMap) / sizeof(kObjectMap[0]), instance);

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "framework/win_app.h"
-#include "plugin/ilyrics_lookup.h"
+#include "lookup/ilyrics_lookup.h"
 
 #include <memory>
 

@@ -4,7 +4,7 @@
 
 #include "framework/boundary.h"
 #include "framework/com_module.h"
-#include "plugin/ilyrics_lookup.h"
+#include "lookup/ilyrics_lookup.h"
 #include "plugin/player_poll.h"
 
 #include <algorithm>

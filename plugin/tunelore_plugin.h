@@ -5,7 +5,7 @@
 
 #include "framework/unique_handle.h"
 #include "plugin/player_interface.h"
-#include "plugin/track.h"
+#include "lookup/track.h"
 
 #include <ocidl.h>
 

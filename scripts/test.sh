@@ -73,8 +73,12 @@ export TUNELORE_ROOT_MOUNTS_KEPT=1
 
 step "set-up"
 bash scripts/setup.sh
+
 mode=$(wine32_mode)
 print_wine32_mode
+
+step "layers"
+python3 scripts/check-layers
 
 # The fewest test cases any preset may run: the platform-free tests run on every target, so a
 # Windows preset that ran fewer cases than the native one ran nothing real.

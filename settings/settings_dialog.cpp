@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "framework/module.h"
 #include "res/resource.h"
 
 namespace {
@@ -42,6 +43,7 @@ const CheckStep kCheckSteps[] = {
 
 CSettingsDlg::CSettingsDlg(HWND parent) : CDialog(IDD_SETTINGS, parent)
 {
+    m_strCaption = LoadStringResource(IDS_APP_NAME);
     g_openSettingsDlg = this;
 }
 

@@ -9,7 +9,7 @@
 #include "framework/clock.h"
 #include "framework/module.h"
 #include "framework/shell.h"
-#include "lookup/http_exchange.h"
+#include "net/http_exchange.h"
 #include "res/resource.h"
 #include "settings/new_version_dlg.h"
 #include "settings/settings.h"

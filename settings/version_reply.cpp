@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "settings/number_parse.h"
+#include "framework/number_parse.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Fuzzes the reply reader and the form encoder with arbitrary bytes, checking what must hold
 // for any input rather than only that nothing crashes.
-#include "lookup/field_map.h"
+#include "net/field_map.h"
 
 #include <cstddef>
 #include <cstdint>

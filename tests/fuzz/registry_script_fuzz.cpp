@@ -1,6 +1,6 @@
 // Fuzzes the registrar script reader with arbitrary bytes and checks, for every script it
 // accepts, the properties the registry applier relies on.
-#include "plugin/registry_script.h"
+#include "framework/registry_script.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // Form encoding of requests and the lenient reading of replies, byte for byte.
-#include "lookup/field_map.h"
+#include "net/field_map.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The leading-integer reader: what counts as a number, where it stops, and that a failure
 // leaves the caller's value alone.
-#include "settings/number_parse.h"
+#include "framework/number_parse.h"
 
 #include <gtest/gtest.h>
 

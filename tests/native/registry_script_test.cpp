@@ -1,6 +1,6 @@
 // The registrar script reader: each construct, the plans of the module's own script read from
 // the source tree, and the rejection of malformed scripts.
-#include "plugin/registry_script.h"
+#include "framework/registry_script.h"
 
 #include <gtest/gtest.h>
 

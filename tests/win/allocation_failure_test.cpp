@@ -14,6 +14,7 @@
 #include "plugin/tunelore_plugin.h"
 #include "res/resource.h"
 #include "settings/settings.h"
+#include "settings/settings_dialog.h"
 #include "tests/win/built_dll.h"
 #include "tests/win/dialog_driver.h"
 #include "tests/win/failing_allocator.h"
@@ -158,7 +159,7 @@ public:
         Module().Init(kTestObjectMap, 1, nullptr);
         g_lastTrackKey.clear();
 
-        m_lookup = std::make_unique<LyricsLookup>(ModuleInstance());
+        m_lookup = std::make_unique<LyricsLookup>(ModuleInstance(), &PollPlayers, &ShowSettingsDialog);
         ASSERT_TRUE(::IsWindow(Window()));
         // Ticks come from the test only; the first one, with its update check turned off, now.
         ::KillTimer(Window(), IDT_TICK);

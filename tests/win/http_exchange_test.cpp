@@ -1,7 +1,7 @@
 // The two exchanges against the reference lyrics service, reached through the prefix's proxy:
 // the bytes that go over the wire, replies of every shape, and failures that end in the empty
 // result, quickly or at their bound.
-#include "lookup/http_exchange.h"
+#include "net/http_exchange.h"
 
 #include "framework/module.h"
 #include "res/resource.h"

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "framework/unique_handle.h"
-#include "lookup/field_map.h"
+#include "net/field_map.h"
 
 #include <string>
 #include <vector>

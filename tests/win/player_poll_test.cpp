@@ -1,6 +1,6 @@
 // The poll against the fake player: when a lookup starts, what the captured record holds, and
 // what a player that fails or answers oddly changes (nothing).
-#include "plugin/ilyrics_lookup.h"
+#include "lookup/ilyrics_lookup.h"
 #include "plugin/player_poll.h"
 #include "plugin/tunelore_plugin.h"
 #include "tools/fake_player/fake_player.h"

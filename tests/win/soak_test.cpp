@@ -8,7 +8,7 @@
 // process keeps every count about that one copy.
 #include "framework/shell.h"
 #include "framework/unique_handle.h"
-#include "lookup/http_exchange.h"
+#include "net/http_exchange.h"
 #include "lookup/lyrics_lookup.h"
 #include "notifier/notifier_wnd.h"
 #include "plugin/plugin_app.h"

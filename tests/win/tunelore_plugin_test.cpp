@@ -1,7 +1,7 @@
 // The plug-in object as the player and COM see it: identity and aggregation, reference and
 // module lock counts, the class factory, SetCore sequences and the property requests.
 #include "framework/com_module.h"
-#include "plugin/ilyrics_lookup.h"
+#include "lookup/ilyrics_lookup.h"
 #include "plugin/player_poll.h"
 #include "plugin/tunelore_plugin.h"
 #include "tools/fake_player/fake_player.h"

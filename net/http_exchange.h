@@ -3,7 +3,7 @@
 // never fails loudly: any failure comes back as the empty result.
 #pragma once
 
-#include "lookup/field_map.h"
+#include "net/field_map.h"
 
 #include <windows.h>
 

@@ -1,5 +1,5 @@
 // Form encoding of lookup requests and the lenient reader of the service's replies.
-#include "lookup/field_map.h"
+#include "net/field_map.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // One asynchronous WinINet exchange's handles, callback and bounded waits, and the keeping of
 // contexts whose operations outlived their exchange.
-#include "lookup/exchange_context.h"
+#include "net/exchange_context.h"
 
 #include <algorithm>
 #include <utility>

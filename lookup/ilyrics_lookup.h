@@ -1,7 +1,7 @@
 // How the player side reaches the lookup object.
 #pragma once
 
-#include "plugin/track.h"
+#include "lookup/track.h"
 
 class ILyricsLookup {
 public:

@@ -1,6 +1,6 @@
 // Registrar script reader: tokens, a bounded recursive-descent parser into a merged key tree,
 // and the register and unregister plans made from the flattened tree.
-#include "plugin/registry_script.h"
+#include "framework/registry_script.h"
 
 #include <cstddef>
 #include <utility>

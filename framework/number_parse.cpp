@@ -1,5 +1,5 @@
 // The leading-integer reader shared by the dialog's edits and the version reply.
-#include "settings/number_parse.h"
+#include "framework/number_parse.h"
 
 namespace {
 

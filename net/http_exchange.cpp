@@ -6,11 +6,11 @@
 // time-out); the exchange's thread still blocks until the exchange is over, waiting without
 // pumping messages, so no tick runs during it. Session, connection, request and buffer are
 // released on every path; only an operation WinINet still works on at the deadline outlives
-// the exchange (see lookup/exchange_context.h).
-#include "lookup/http_exchange.h"
+// the exchange (see net/exchange_context.h).
+#include "net/http_exchange.h"
 
 #include "framework/module.h"
-#include "lookup/exchange_context.h"
+#include "net/exchange_context.h"
 #include "res/resource.h"
 
 #include <wininet.h>

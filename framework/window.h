@@ -8,6 +8,8 @@
 //
 //   TUNELORE_BEGIN_MSG_MAP()
 //       TUNELORE_MSG_WM_TIMER(OnTimer)
+//       TUNELORE_MSG_WM_COMMAND(OnCommand)
+//       TUNELORE_MESSAGE_HANDLER(m_uRegistered, OnRegistered)
 //       TUNELORE_CHAIN_MSG_MAP(CWnd)
 //   TUNELORE_END_MSG_MAP()
 //
@@ -25,6 +27,31 @@
         handler(static_cast<UINT_PTR>(wParam));        \
         result = 0;                                    \
         return true;                                   \
+    }
+
+// void OnCommand(UINT id): menu and accelerator commands and control notifications alike.
+#define TUNELORE_MSG_WM_COMMAND(handler)               \
+    if (message == WM_COMMAND) {                       \
+        handler(static_cast<UINT>(LOWORD(wParam)));    \
+        result = 0;                                    \
+        return true;                                   \
+    }
+
+// void OnNotifyIcon(UINT id, UINT event): a notification icon's callback message, sent with
+// the icon's id and, for icons that asked for no version, the mouse or balloon event.
+#define TUNELORE_MSG_NOTIFYICON(callbackMessage, handler)                        \
+    if (message == (callbackMessage)) {                                          \
+        handler(static_cast<UINT>(wParam), static_cast<UINT>(lParam));           \
+        result = 0;                                                              \
+        return true;                                                             \
+    }
+
+// LRESULT handler(UINT message, WPARAM wParam, LPARAM lParam): any message, registered ones
+// (which are 0 until registered) included.
+#define TUNELORE_MESSAGE_HANDLER(msg, handler)              \
+    if ((msg) != 0 && message == (msg)) {                   \
+        result = handler(message, wParam, lParam);          \
+        return true;                                        \
     }
 
 #define TUNELORE_CHAIN_MSG_MAP(BaseClass)                                  \

@@ -128,29 +128,20 @@ void CNotifierWnd::CheckForUpdate()
     RunUpdateCheck(m_hWnd);
 }
 
-LRESULT CNotifierWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT CNotifierWnd::OnTaskbarCreated(UINT, WPARAM, LPARAM)
 {
-    if (message == WM_NOTIFYICON) {
-        OnNotifyIcon(wParam, lParam);
-        return 0;
-    }
-    if (message == WM_COMMAND)
-        return OnCommand(wParam, lParam);
-    if (m_uTaskbarCreated != 0 && message == m_uTaskbarCreated) {
-        // The new notification area knows nothing of us: the icon comes back as it was, but a
-        // balloon is not shown a second time.
-        m_nid.uFlags = kIconAndTip;
-        Notify(NIM_ADD, m_nid);
-        return 0;
-    }
-    return CWnd::WindowProc(message, wParam, lParam);
+    // The new notification area knows nothing of us: the icon comes back as it was, but a
+    // balloon is not shown a second time.
+    m_nid.uFlags = kIconAndTip;
+    Notify(NIM_ADD, m_nid);
+    return 0;
 }
 
-void CNotifierWnd::OnNotifyIcon(WPARAM iconId, LPARAM event)
+void CNotifierWnd::OnNotifyIcon(UINT iconId, UINT event)
 {
     if (iconId != 0)
         return;
-    // No version was requested from the shell, so lParam is the mouse message itself.
+    // No version was requested from the shell, so the event is the mouse message itself.
     switch (event) {
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:

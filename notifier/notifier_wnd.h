@@ -54,10 +54,12 @@ public:
 protected:
     TUNELORE_BEGIN_MSG_MAP()
         TUNELORE_MSG_WM_TIMER(OnTimer)
+        TUNELORE_MSG_NOTIFYICON(WM_NOTIFYICON, OnNotifyIcon)
+        TUNELORE_MSG_WM_COMMAND(OnCommand)
+        TUNELORE_MESSAGE_HANDLER(m_uTaskbarCreated, OnTaskbarCreated)
         TUNELORE_CHAIN_MSG_MAP(CWnd)
     TUNELORE_END_MSG_MAP()
 
-    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
     void OnTimer(UINT_PTR id);
 
     HICON m_hIconFound = nullptr;
@@ -71,8 +73,9 @@ protected:
     UINT m_uTaskbarCreated = 0;
 
 private:
-    void OnNotifyIcon(WPARAM iconId, LPARAM event);
-    LRESULT OnCommand(WPARAM wParam, LPARAM lParam);
+    void OnNotifyIcon(UINT iconId, UINT event);
+    void OnCommand(UINT id);
+    LRESULT OnTaskbarCreated(UINT message, WPARAM wParam, LPARAM lParam);
     void OpenLyricsPage();
     void SetIconState(HICON icon, const std::string& tip);
 

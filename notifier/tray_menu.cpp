@@ -43,22 +43,23 @@ void CNotifierWnd::ShowTrayMenu()
     ::TrackPopupMenu(menu.get(), 0, pointer.x, pointer.y, 0, m_hWnd, nullptr);
 }
 
-LRESULT CNotifierWnd::OnCommand(WPARAM wParam, LPARAM lParam)
+void CNotifierWnd::OnCommand(UINT id)
 {
-    switch (LOWORD(wParam)) {
+    switch (id) {
     case IDM_HOME:
         Shell().Open(LoadStringResource(IDS_HOME_PAGE));
-        return 0;
+        break;
     case IDM_ENABLE_BALLOON: {
         // Stored settings may hold any number; everything but 0 counts as on.
         std::int32_t& tipEnabled = GetSettings().TipEnabled;
         tipEnabled = tipEnabled == 0 ? 1 : 0;
-        return 0;
+        break;
     }
     case IDM_SETTINGS:
         ShowSettingsDialog(m_hWnd);
-        return 0;
+        break;
     default:
-        return CWnd::WindowProc(WM_COMMAND, wParam, lParam);
+        Default();
+        break;
     }
 }

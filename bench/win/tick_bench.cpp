@@ -137,7 +137,7 @@ struct LookupRig {
     void Tick() const { ::SendMessageA(window, WM_TIMER, IDT_TICK, 0); }
 
     QuietPlugin quiet;  // first: the window's icon already goes to the counting shell
-    LyricsLookup lookup{ModuleInstance()};
+    LyricsLookup lookup{ModuleInstance(), &PollPlayers};
     HWND window;
     com_ptr<FakeCore> core;
     std::unique_ptr<TunelorePlugin> plugin;
@@ -146,7 +146,7 @@ struct LookupRig {
 // The notifier window alone, its ticks sent from here only.
 class TickedWindow {
 public:
-    TickedWindow() : m_window(ModuleInstance()) { ::KillTimer(m_window.m_hWnd, IDT_TICK); }
+    TickedWindow() : m_window(ModuleInstance(), &PollPlayers) { ::KillTimer(m_window.m_hWnd, IDT_TICK); }
     void Tick() { ::SendMessageA(m_window.m_hWnd, WM_TIMER, IDT_TICK, 0); }
 
 private:

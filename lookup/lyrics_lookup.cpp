@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -16,8 +17,11 @@ constexpr size_t kPathBufferSize = MAX_PATH;
 
 }  // namespace
 
-LyricsLookup::LyricsLookup(HINSTANCE module, TickWork tickWork, SettingsOpener openSettings)
-    : m_pWnd(std::make_unique<CNotifierWnd>(module, tickWork)), m_openSettings(openSettings)
+LyricsLookup::LyricsLookup(HINSTANCE module, ServiceEndpoint endpoint, TickWork tickWork,
+                           SettingsOpener openSettings)
+    : m_endpoint(std::move(endpoint)),
+      m_pWnd(std::make_unique<CNotifierWnd>(module, tickWork, &m_endpoint)),
+      m_openSettings(openSettings)
 {
 }
 
@@ -50,7 +54,7 @@ void LyricsLookup::lookUp(Track track)
 {
     // The balloon's delay counts from here, so the exchange's own time is part of it.
     const int64_t lookupStart = CurrentTime();
-    FieldMap reply = postForm(buildRequest(std::move(track)));
+    FieldMap reply = postForm(m_endpoint, buildRequest(std::move(track)));
 
     // A title of a single space still counts as found; a url with an empty title is still the
     // page the icon opens.

@@ -17,8 +17,10 @@ using SettingsOpener = void (*)(HWND parent);
 class LyricsLookup : public ILyricsLookup {
 public:
     // Creates the notifier window, whose tick runs the tick work, and its tray icon in the
-    // "Stopped" state. showSettings() calls the opener, when there is one.
-    explicit LyricsLookup(HINSTANCE module, TickWork tickWork = nullptr, SettingsOpener openSettings = nullptr);
+    // "Stopped" state. Lookups and the window's update check go to the endpoint;
+    // showSettings() calls the opener, when there is one.
+    LyricsLookup(HINSTANCE module, ServiceEndpoint endpoint, TickWork tickWork = nullptr,
+                 SettingsOpener openSettings = nullptr);
     ~LyricsLookup() override;
     LyricsLookup(const LyricsLookup&) = delete;
     LyricsLookup& operator=(const LyricsLookup&) = delete;
@@ -33,6 +35,7 @@ public:
     CNotifierWnd& Window() { return *m_pWnd; }
 
 private:
+    const ServiceEndpoint m_endpoint;  // before the window, which refers to it
     std::unique_ptr<CNotifierWnd> m_pWnd;
     SettingsOpener m_openSettings;
 };

@@ -9,9 +9,7 @@
 // the exchange (see net/exchange_context.h).
 #include "net/http_exchange.h"
 
-#include "framework/module.h"
 #include "net/exchange_context.h"
-#include "res/resource.h"
 
 #include <wininet.h>
 
@@ -30,13 +28,6 @@ constexpr DWORD kRequestFlags = INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO
 // more, so that WinINet's failure, not the wait, normally ends it.
 constexpr DWORD kConnectGraceMs = 1000;
 constexpr std::size_t kReadChunkBytes = 4096;
-
-// Written once at start-up, before any exchange can run; only read afterwards.
-std::string& referrerText()
-{
-    static std::string referrer = "Tunelore";
-    return referrer;
-}
 
 bool setTimeout(HINTERNET handle, DWORD option, DWORD milliseconds)
 {
@@ -166,8 +157,8 @@ void readReply(ExchangeContext& exchange, const Deadline& deadline, std::string&
 
 // One exchange; body is null for a request without one. Returns the reply text, "" when no
 // reply came, or what arrived of it by the deadline or a failed read.
-std::string exchange(const char* verb, const std::string& object, const std::string* body,
-                     const ExchangeTimeouts& timeouts)
+std::string exchange(const ServiceEndpoint& endpoint, const char* verb, const std::string& object,
+                     const std::string* body, const ExchangeTimeouts& timeouts)
 {
     sweepAbandonedExchanges();
 
@@ -181,11 +172,11 @@ std::string exchange(const char* verb, const std::string& object, const std::str
         return std::string();
     ExchangeContext& exchange = *owner.context;
 
-    if (!exchange.openSession(LoadStringResource(IDS_APP_NAME)))
+    if (!exchange.openSession(endpoint.agent))
         return std::string();
 
     Target target;
-    target.host = LoadStringResource(IDS_SERVICE_HOST);
+    target.host = endpoint.host;
     target.object = object;
     std::string method = verb;
     bool withBody = body != nullptr;
@@ -198,7 +189,7 @@ std::string exchange(const char* verb, const std::string& object, const std::str
         // keep a socket for good.
         const DWORD secure = target.scheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0;
         if (!exchange.openConnection(target.host, target.port) || !setTimeouts(exchange.connection(), timeouts) ||
-            !exchange.openRequest(method.c_str(), target.object, referrerText(), kRequestFlags | secure))
+            !exchange.openRequest(method.c_str(), target.object, endpoint.referrer, kRequestFlags | secure))
             return std::string();
 
         void* optional = nullptr;
@@ -247,27 +238,22 @@ std::string exchange(const char* verb, const std::string& object, const std::str
 
 }  // namespace
 
-void setReferrer(const std::string& referrer)
-{
-    referrerText() = referrer;
-}
-
-FieldMap postForm(const FieldMap& request, const ExchangeTimeouts& timeouts)
+FieldMap postForm(const ServiceEndpoint& endpoint, const FieldMap& request, const ExchangeTimeouts& timeouts)
 {
     // The one place where every failure of the exchange, out of memory included, becomes the
     // empty result.
     try {
         const std::string body = encodeForm(request);
-        return parseReply(exchange("POST", LoadStringResource(IDS_LOOKUP_PATH), &body, timeouts));
+        return parseReply(exchange(endpoint, "POST", endpoint.lookupPath, &body, timeouts));
     } catch (...) {
         return FieldMap();
     }
 }
 
-std::string fetchText(const std::string& path, const ExchangeTimeouts& timeouts)
+std::string fetchText(const ServiceEndpoint& endpoint, const std::string& path, const ExchangeTimeouts& timeouts)
 {
     try {
-        return exchange("GET", path, nullptr, timeouts);
+        return exchange(endpoint, "GET", path, nullptr, timeouts);
     } catch (...) {
         return std::string();
     }

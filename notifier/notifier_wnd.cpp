@@ -46,7 +46,8 @@ void Notify(DWORD message, NOTIFYICONDATAA& nid)
 
 }  // namespace
 
-CNotifierWnd::CNotifierWnd(HINSTANCE module, TickWork tickWork) : m_tickWork(tickWork)
+CNotifierWnd::CNotifierWnd(HINSTANCE module, TickWork tickWork, const ServiceEndpoint* endpoint)
+    : m_tickWork(tickWork), m_endpoint(endpoint)
 {
     const RECT noArea{};
     if (!CreateEx(0, "Static", "TuneloreWnd", 0, noArea, nullptr, 0))
@@ -125,7 +126,8 @@ void CNotifierWnd::SetIconState(HICON icon, const std::string& tip)
 void CNotifierWnd::CheckForUpdate()
 {
     m_bUpdateChecked = true;
-    RunUpdateCheck(m_hWnd);
+    if (m_endpoint != nullptr)
+        RunUpdateCheck(m_hWnd, *m_endpoint);
 }
 
 LRESULT CNotifierWnd::OnTaskbarCreated(UINT, WPARAM, LPARAM)
@@ -175,13 +177,13 @@ void CNotifierWnd::OnTimer(UINT_PTR id)
         // The poll may run a lookup whose result schedules a balloon due on this very tick.
         if (m_tickWork != nullptr)
             m_tickWork();
-        // Most ticks have no balloon due, and need no clock.
-        if (m_balloon.Pending() && DueBalloonStep(m_balloon, CurrentTime()) == BalloonStep::Show) {
+        // The clock is read only for a moment that is set: most ticks have none.
+        if (m_balloon.show != 0 && DueBalloonStep(m_balloon, CurrentTime()) == BalloonStep::Show) {
             m_nid.uFlags = kIconTipAndBalloon;
             Notify(NIM_MODIFY, m_nid);
             BalloonShown(m_balloon, CurrentTime(), GetSettings().BalloonTimeout);
         }
-        if (m_balloon.Pending() && DueBalloonStep(m_balloon, CurrentTime()) == BalloonStep::Hide)
+        if (m_balloon.hide != 0 && DueBalloonStep(m_balloon, CurrentTime()) == BalloonStep::Hide)
             HideBalloon();
         if (!m_bUpdateChecked)
             CheckForUpdate();

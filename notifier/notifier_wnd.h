@@ -9,6 +9,7 @@
 #include <string>
 
 #include "framework/window.h"
+#include "net/http_exchange.h"
 #include "notifier/balloon_schedule.h"
 
 // The icon's callback message: wParam the icon id, lParam the mouse or balloon event.
@@ -32,8 +33,9 @@ using TickWork = void (*)();
 class CNotifierWnd : public CWnd {
 public:
     // Creates the window, starts the tick and adds the icon in the "Stopped" state. A window
-    // that cannot be created leaves the notifier inert.
-    explicit CNotifierWnd(HINSTANCE module, TickWork tickWork = nullptr);
+    // that cannot be created leaves the notifier inert. The update check asks the endpoint,
+    // which must outlive the window; without one there is no check.
+    explicit CNotifierWnd(HINSTANCE module, TickWork tickWork = nullptr, const ServiceEndpoint* endpoint = nullptr);
     // Removes the icon; the window goes with the CWnd part.
     ~CNotifierWnd() override;
 
@@ -80,6 +82,7 @@ private:
     void SetIconState(HICON icon, const std::string& tip);
 
     TickWork m_tickWork;
+    const ServiceEndpoint* m_endpoint;
     std::string m_strStoppedTip;
     std::string m_strFoundTip;
     std::string m_strNotFoundTip;

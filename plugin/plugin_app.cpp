@@ -19,6 +19,17 @@ const ObjectMapEntry kObjectMap[] = {
 
 }  // namespace
 
+ServiceEndpoint ModuleServiceEndpoint()
+{
+    ServiceEndpoint endpoint;
+    endpoint.host = LoadStringResource(IDS_SERVICE_HOST);
+    endpoint.agent = LoadStringResource(IDS_APP_NAME);
+    endpoint.referrer = "WMP " + endpoint.agent;
+    endpoint.lookupPath = LoadStringResource(IDS_LOOKUP_PATH);
+    endpoint.versionPath = LoadStringResource(IDS_VERSION_PATH);
+    return endpoint;
+}
+
 CPluginApp::~CPluginApp() = default;
 
 BOOL CPluginApp::InitInstance()
@@ -33,13 +44,11 @@ BOOL CPluginApp::InitInstance()
 
     // The loop of the plug-in: the window's tick polls the player, the poll hands a new item
     // to the lookup, and the lookup shows its outcome on the window.
-    m_pLookup = std::make_unique<LyricsLookup>(instance, &PollPlayers, &ShowSettingsDialog);
+    m_pLookup = std::make_unique<LyricsLookup>(instance, ModuleServiceEndpoint(), &PollPlayers, &ShowSettingsDialog);
     g_lookup = m_pLookup.get();
 
     Module().Init(kObjectMap, sizeof(kObjectMap) / sizeof(kObjectMap[0]), instance);
     ::DisableThreadLibraryCalls(instance);
-
-    setReferrer("WMP " + LoadStringResource(IDS_APP_NAME));
     return TRUE;
 }
 

@@ -4,16 +4,20 @@
 
 #include "framework/win_app.h"
 #include "lookup/ilyrics_lookup.h"
+#include "net/http_exchange.h"
 
 #include <memory>
+
+// The lyrics service as the module's strings name it, and as the plug-in introduces itself.
+ServiceEndpoint ModuleServiceEndpoint();
 
 class CPluginApp : public CWinApp {
 public:
     CPluginApp() = default;
     ~CPluginApp() override;
 
-    // Application name and registry key, settings, the lookup object with its window and tray
-    // icon, the COM module, the exchanges' referrer. Start-up has no failing path.
+    // Application name and registry key, settings, the lookup object with its window, tray
+    // icon and service endpoint, the COM module. Start-up has no failing path.
     BOOL InitInstance() override;
     // Settings saved, COM module ended, then the lookup object (window, icon) deleted.
     int ExitInstance() override;

@@ -56,7 +56,7 @@ VersionPair GetPluginVersion()
     return version;
 }
 
-void RunUpdateCheck(HWND parent)
+void RunUpdateCheck(HWND parent, const ServiceEndpoint& endpoint)
 {
     Settings& settings = GetSettings();
     if (settings.CheckUpdates == 0)
@@ -67,7 +67,7 @@ void RunUpdateCheck(HWND parent)
     // Before the request: a failed or useless one still uses up the day's check.
     settings.LastUpdateCheck = now;
 
-    const std::string reply = fetchText(LoadStringResource(IDS_VERSION_PATH));
+    const std::string reply = fetchText(endpoint, endpoint.versionPath);
     if (reply.empty())
         return;
     const VersionPair own = GetPluginVersion();

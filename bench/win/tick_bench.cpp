@@ -13,6 +13,7 @@
 #include "notifier/notifier_wnd.h"
 #include "lookup/ilyrics_lookup.h"
 #include "plugin/player_poll.h"
+#include "plugin/plugin_app.h"
 #include "plugin/tunelore_plugin.h"
 #include "net/field_map.h"
 #include "res/resource.h"
@@ -137,7 +138,7 @@ struct LookupRig {
     void Tick() const { ::SendMessageA(window, WM_TIMER, IDT_TICK, 0); }
 
     QuietPlugin quiet;  // first: the window's icon already goes to the counting shell
-    LyricsLookup lookup{ModuleInstance(), &PollPlayers};
+    LyricsLookup lookup{ModuleInstance(), ModuleServiceEndpoint(), &PollPlayers};
     HWND window;
     com_ptr<FakeCore> core;
     std::unique_ptr<TunelorePlugin> plugin;

@@ -11,6 +11,7 @@
 #include "lookup/lyrics_lookup.h"
 #include "notifier/notifier_wnd.h"
 #include "plugin/player_poll.h"
+#include "plugin/plugin_app.h"
 #include "plugin/tunelore_plugin.h"
 #include "res/resource.h"
 #include "settings/settings.h"
@@ -20,6 +21,7 @@
 #include "tests/win/failing_allocator.h"
 #include "tests/win/lyrics_service_client.h"
 #include "tests/win/process_counts.h"
+#include "tools/dll_watch/thread_windows.h"
 #include "tools/fake_player/fake_player.h"
 
 #include <gtest/gtest.h>
@@ -147,9 +149,7 @@ class AllocationFailureTest : public ::testing::Test {
 public:
     void SetUp() override
     {
-        ASSERT_NE(m_port, 0) << "no lyrics service port in " TUNELORE_SERVICE_PORT_FILE;
-        ASSERT_TRUE(m_proxy.pointAt(m_port));
-        ASSERT_TRUE(m_service.reset());
+        ASSERT_NO_FATAL_FAILURE(ConnectToService(m_port, m_proxy, m_service));
         ASSERT_TRUE(m_service.setVersion("9.9"));
         m_previousShell = SetShell(&m_shell);
         m_previousClock = SetClockSource(&FixedNow);
@@ -159,7 +159,8 @@ public:
         Module().Init(kTestObjectMap, 1, nullptr);
         g_lastTrackKey.clear();
 
-        m_lookup = std::make_unique<LyricsLookup>(ModuleInstance(), &PollPlayers, &ShowSettingsDialog);
+        m_lookup = std::make_unique<LyricsLookup>(ModuleInstance(), ModuleServiceEndpoint(), &PollPlayers,
+                                                  &ShowSettingsDialog);
         ASSERT_TRUE(::IsWindow(Window()));
         // Ticks come from the test only; the first one, with its update check turned off, now.
         ::KillTimer(Window(), IDT_TICK);
@@ -210,18 +211,7 @@ public:
     }
 
     // Dispatches this thread's messages for a while, or until done() holds.
-    static void Pump(DWORD milliseconds, const std::function<bool()>& done)
-    {
-        const ULONGLONG end = ::GetTickCount64() + milliseconds;
-        while (!done() && ::GetTickCount64() < end) {
-            MSG message;
-            while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-                ::TranslateMessage(&message);
-                ::DispatchMessageA(&message);
-            }
-            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        }
-    }
+    static void Pump(DWORD milliseconds, const std::function<bool()>& done) { PumpUntil(done, milliseconds, 10); }
 
     const int m_port = LyricsServicePort();
     ProxyScope m_proxy;
@@ -235,7 +225,8 @@ public:
     com_ptr<IWMPPluginUI> m_plugin;
     com_ptr<FakeCore> m_core;
 
-    // What the steps leave for their checks.
+    // What the steps leave for their checks; the question's window asks the module's service.
+    const ServiceEndpoint m_endpoint = ModuleServiceEndpoint();
     std::unique_ptr<FirstTickNotifier> m_question;
     com_ptr<IWMPPluginUI> m_created;
     HRESULT m_result = S_OK;
@@ -394,7 +385,7 @@ const InjectionStep kSteps[] = {
     {"UpdateQuestionOfTheFirstTick",
      [](AllocationFailureTest& t) {
          if (!t.m_question) {
-             t.m_question = std::make_unique<FirstTickNotifier>(ModuleInstance());
+             t.m_question = std::make_unique<FirstTickNotifier>(ModuleInstance(), nullptr, &t.m_endpoint);
              ::KillTimer(t.m_question->m_hWnd, IDT_TICK);
          }
          t.m_question->m_bUpdateChecked = false;

@@ -3,37 +3,13 @@
 
 #include "framework/module.h"
 #include "res/resource.h"
+#include "tools/dll_watch/thread_windows.h"
 
 namespace {
 
-constexpr char kDialogClass[] = "#32770";
 constexpr UINT kTickMs = 20;
 // Ends dialogs that a failed run left open.
 constexpr INT_PTR kAbandoned = 0x7A7A;
-
-struct DialogSearch {
-    const char* caption;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectDialog(HWND window, LPARAM lParam)
-{
-    auto* search = reinterpret_cast<DialogSearch*>(lParam);
-    char className[32] = {};
-    char caption[256] = {};
-    ::GetClassNameA(window, className, sizeof(className));
-    ::GetWindowTextA(window, caption, sizeof(caption));
-    if (std::string(className) == kDialogClass && (search->caption == nullptr || search->caption == std::string(caption)))
-        search->found.push_back(window);
-    return TRUE;
-}
-
-std::vector<HWND> ThreadDialogs(const char* caption)
-{
-    DialogSearch search{caption, {}};
-    ::EnumThreadWindows(::GetCurrentThreadId(), &CollectDialog, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
 
 BOOL CALLBACK FindMessageText(HWND child, LPARAM lParam)
 {

@@ -1,8 +1,11 @@
 // A reader of extended dialog templates (DLGTEMPLATEEX and its items).
 #include "tests/win/dialog_template.h"
 
+#include <gtest/gtest.h>
+
 #include <cctype>
 #include <cstring>
+#include <tuple>
 
 #include "framework/module.h"
 #include "framework/narrow_text.h"
@@ -119,4 +122,16 @@ bool ReadDialogTemplate(UINT id, DialogTemplate& out)
         out.items.push_back(item);
     }
     return reader.ok();
+}
+
+void ExpectControls(const std::vector<TemplateItem>& items, const std::vector<TemplateItem>& expected)
+{
+    ASSERT_EQ(items.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const TemplateItem& item = items[i];
+        const TemplateItem& want = expected[i];
+        EXPECT_EQ(std::make_tuple(item.id, item.windowClass, item.text, item.x, item.y, item.cx, item.cy, item.style),
+                  std::make_tuple(want.id, want.windowClass, want.text, want.x, want.y, want.cx, want.cy, want.style))
+            << "control " << i;
+    }
 }

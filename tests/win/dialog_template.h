@@ -26,3 +26,6 @@ struct DialogTemplate {
 
 // Only extended templates (DIALOGEX) are read; false for anything else.
 bool ReadDialogTemplate(UINT id, DialogTemplate& out);
+
+// Expects the controls one for one, each with every field, in their order.
+void ExpectControls(const std::vector<TemplateItem>& items, const std::vector<TemplateItem>& expected);

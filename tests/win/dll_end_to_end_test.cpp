@@ -9,6 +9,7 @@
 #include "tests/win/menu_watcher.h"
 #include "tests/win/settings_registry.h"
 #include "tools/dll_watch/dll_watch.h"
+#include "tools/dll_watch/thread_windows.h"
 #include "tools/fake_player/fake_player.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -136,45 +138,13 @@ protected:
     }
 
     // Runs this thread's messages, where the DLL's window and tick live, until done() holds.
-    template <typename Predicate>
-    bool PumpUntil(Predicate done)
+    bool PumpUntil(const std::function<bool()>& done)
     {
-        const auto deadline = std::chrono::steady_clock::now() + kDeadline;
-        for (;;) {
-            MSG message;
-            while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-                ::TranslateMessage(&message);
-                ::DispatchMessageA(&message);
-                if (done())
-                    return true;
-            }
-            if (done())
-                return true;
-            if (std::chrono::steady_clock::now() >= deadline)
-                return false;
-            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        }
+        return ::PumpUntil(done, static_cast<DWORD>(std::chrono::milliseconds(kDeadline).count()), 50);
     }
 
-    std::vector<NotifyIconCall> NotifyIconCalls() const
-    {
-        std::vector<NotifyIconCall> calls;
-        for (const WatchedCall& event : m_watch->Events()) {
-            if (const NotifyIconCall* call = event.notifyIcon())
-                calls.push_back(*call);
-        }
-        return calls;
-    }
-
-    std::vector<ShellExecuteCall> ShellExecuteCalls() const
-    {
-        std::vector<ShellExecuteCall> calls;
-        for (const WatchedCall& event : m_watch->Events()) {
-            if (const ShellExecuteCall* call = event.shellExecute())
-                calls.push_back(*call);
-        }
-        return calls;
-    }
+    std::vector<NotifyIconCall> NotifyIconCalls() const { return m_watch->CallsOf<NotifyIconCall>(); }
+    std::vector<ShellExecuteCall> ShellExecuteCalls() const { return m_watch->CallsOf<ShellExecuteCall>(); }
 
     // Index among all events of the first icon call at or after from that matches.
     template <typename Predicate>
@@ -219,9 +189,7 @@ protected:
     void SetUp() override
     {
         // Before the DLL loads: no exchange may ever look up the compiled-in host.
-        ASSERT_NE(m_port, 0) << "no lyrics service port in " TUNELORE_SERVICE_PORT_FILE;
-        ASSERT_TRUE(m_proxy.pointAt(m_port));
-        ASSERT_TRUE(m_service.reset());
+        ASSERT_NO_FATAL_FAILURE(ConnectToService(m_port, m_proxy, m_service));
         BuiltDllTest::SetUp();
     }
 

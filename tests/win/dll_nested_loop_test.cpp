@@ -12,6 +12,7 @@
 #include "tests/win/lyrics_service_client.h"
 #include "tests/win/settings_registry.h"
 #include "tools/dll_watch/dll_watch.h"
+#include "tools/dll_watch/thread_windows.h"
 #include "tools/fake_player/fake_player.h"
 
 #include <gtest/gtest.h>
@@ -71,9 +72,7 @@ protected:
         // socket (the prefix's proxy stays on its port where nothing listens), so they also
         // run where a 32-bit process's sockets are not reliable (under emulation).
         if (question) {
-            ASSERT_NE(m_port, 0) << "no lyrics service port in " TUNELORE_SERVICE_PORT_FILE;
-            ASSERT_TRUE(m_proxy.pointAt(m_port));
-            ASSERT_TRUE(m_service.reset());
+            ASSERT_NO_FATAL_FAILURE(ConnectToService(m_port, m_proxy, m_service));
             ASSERT_TRUE(m_service.setVersion("9.9"));
         }
         m_comStarted = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
@@ -198,18 +197,7 @@ protected:
     // Runs this thread's messages, outside every loop of the DLL, until done() holds.
     bool PumpUntil(const std::function<bool()>& done)
     {
-        const auto deadline = std::chrono::steady_clock::now() + kDeadline;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() >= deadline)
-                return false;
-            MSG message;
-            while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-                ::TranslateMessage(&message);
-                ::DispatchMessageA(&message);
-            }
-            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-        }
-        return true;
+        return ::PumpUntil(done, static_cast<DWORD>(std::chrono::milliseconds(kDeadline).count()), 20);
     }
 
     const int m_port = LyricsServicePort();
@@ -272,10 +260,8 @@ TEST_P(NestedLoopUnloadTest, DllStaysUnderItsLoopAndUnloadsAtTheNextRequest)
     EXPECT_FALSE(DllMapped());
     EXPECT_EQ(NotifierWindow(), nullptr);
     std::vector<DWORD> messages;
-    for (const WatchedCall& event : m_watch->Events()) {
-        if (const NotifyIconCall* call = event.notifyIcon())
-            messages.push_back(call->message);
-    }
+    for (const NotifyIconCall& call : m_watch->CallsOf<NotifyIconCall>())
+        messages.push_back(call.message);
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(), static_cast<DWORD>(NIM_DELETE));
     for (const char* name : {"Tip enabled", "Check updates", "Balloon delay", "Balloon timeout", "Last update check"})

@@ -64,9 +64,7 @@ protected:
     void SetUp() override
     {
         // Before the DLL loads: no exchange may ever look up the compiled-in host.
-        ASSERT_NE(m_port, 0) << "no lyrics service port in " TUNELORE_SERVICE_PORT_FILE;
-        ASSERT_TRUE(m_proxy.pointAt(m_port));
-        ASSERT_TRUE(m_service.reset());
+        ASSERT_NO_FATAL_FAILURE(ConnectToService(m_port, m_proxy, m_service));
         DeleteSettingsKey();
         // No update check on the first tick, and no balloons.
         ASSERT_TRUE(WriteSetting("Check updates", 0));

@@ -4,6 +4,7 @@
 #include "net/http_exchange.h"
 
 #include "framework/module.h"
+#include "plugin/plugin_app.h"
 #include "res/resource.h"
 #include "tests/win/lyrics_service_client.h"
 
@@ -30,6 +31,15 @@ std::string versionPath()
     return LoadStringResource(IDS_VERSION_PATH);
 }
 
+// The module's own service, introduced with a referrer of its own, so that every request shows
+// that the exchange sends the endpoint's referrer and not one it knows itself.
+ServiceEndpoint TestEndpoint()
+{
+    ServiceEndpoint endpoint = ModuleServiceEndpoint();
+    endpoint.referrer = "Tunelore";
+    return endpoint;
+}
+
 std::string requestLine(const char* verb, const std::string& path)
 {
     // Through a proxy the request target is the absolute address on the service host's port 80.
@@ -48,9 +58,7 @@ protected:
     void SetUp() override
     {
         // Before anything else: no exchange may ever look up the compiled-in host.
-        ASSERT_NE(m_port, 0) << "no lyrics service port in " TUNELORE_SERVICE_PORT_FILE;
-        ASSERT_TRUE(m_proxy.pointAt(m_port));
-        ASSERT_TRUE(m_service.reset());
+        ASSERT_NO_FATAL_FAILURE(ConnectToService(m_port, m_proxy, m_service));
     }
 
     std::vector<RecordedRequest> received() const
@@ -85,7 +93,7 @@ class PostBodyTest : public HttpExchangeTest, public ::testing::WithParamInterfa
 
 TEST_P(PostBodyTest, SendsTheFormWithOneZeroByteCountedInItsLength)
 {
-    postForm(GetParam().request, kShortBounds);
+    postForm(TestEndpoint(), GetParam().request, kShortBounds);
 
     const RecordedRequest request = onlyRequest();
     EXPECT_EQ(request.requestLine, requestLine("POST", LoadStringResource(IDS_LOOKUP_PATH)));
@@ -110,14 +118,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(HttpExchangeTest, PostParsesTheServiceReply)
 {
     const FieldMap expected{{"title", "Rain Song"}, {"url", "http://lyrics.tunelore.example/lyrics/rain-song"}};
-    EXPECT_EQ(postForm(rainSongRequest(), kShortBounds), expected);
+    EXPECT_EQ(postForm(TestEndpoint(), rainSongRequest(), kShortBounds), expected);
 }
 
 TEST_F(HttpExchangeTest, GetSendsTheCallersPathWithoutContentTypeOrBody)
 {
     ASSERT_TRUE(m_service.setVersion("7.3"));
 
-    EXPECT_EQ(fetchText(versionPath(), kShortBounds), "7.3");
+    EXPECT_EQ(fetchText(TestEndpoint(), versionPath(), kShortBounds), "7.3");
 
     const RecordedRequest request = onlyRequest();
     EXPECT_EQ(request.requestLine, requestLine("GET", "/tools/plugin.php?do=checkv"));
@@ -129,15 +137,13 @@ TEST_F(HttpExchangeTest, GetSendsTheCallersPathWithoutContentTypeOrBody)
     EXPECT_EQ(request.body, "");
 }
 
-TEST_F(HttpExchangeTest, SetReferrerChangesTheRefererOfBothExchanges)
+TEST_F(HttpExchangeTest, TheEndpointsReferrerIsTheRefererOfBothExchanges)
 {
-    struct RestoreDefault {
-        ~RestoreDefault() { setReferrer("Tunelore"); }
-    } restore;
-    setReferrer("WMP Tunelore plugin");
+    ServiceEndpoint endpoint = TestEndpoint();
+    endpoint.referrer = "WMP Tunelore plugin";
 
-    postForm(rainSongRequest(), kShortBounds);
-    fetchText(versionPath(), kShortBounds);
+    postForm(endpoint, rainSongRequest(), kShortBounds);
+    fetchText(endpoint, versionPath(), kShortBounds);
 
     const std::vector<RecordedRequest> requests = received();
     ASSERT_EQ(requests.size(), 2u);
@@ -160,7 +166,7 @@ class ReplyTest : public HttpExchangeTest, public ::testing::WithParamInterface<
 TEST_P(ReplyTest, ComesBackAsTheTextItHolds)
 {
     ASSERT_TRUE(m_service.scheduleNext(GetParam().behaviour));
-    EXPECT_EQ(fetchText(versionPath(), kShortBounds), GetParam().expected);
+    EXPECT_EQ(fetchText(TestEndpoint(), versionPath(), kShortBounds), GetParam().expected);
 }
 
 const std::string kTwoElements = "<title>Rain Song</title>\n<url>http://lyrics.example/rain</url>";
@@ -197,7 +203,7 @@ TEST_P(ErrorStatusTest, BodyIsParsedLikeAnyOther)
 {
     ASSERT_TRUE(m_service.scheduleNext({{"status", GetParam()}, {"body", "<title>Oops</title><url>u</url>"}}));
     const FieldMap expected{{"title", "Oops"}, {"url", "u"}};
-    EXPECT_EQ(postForm(rainSongRequest(), kShortBounds), expected);
+    EXPECT_EQ(postForm(TestEndpoint(), rainSongRequest(), kShortBounds), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Statuses, ErrorStatusTest, ::testing::Values("404", "500"));
@@ -225,13 +231,13 @@ TEST_P(FailureTest, EndsInTheEmptyResultInTime)
     }
 
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(postForm(rainSongRequest(), kShortBounds), FieldMap());
+    EXPECT_EQ(postForm(TestEndpoint(), rainSongRequest(), kShortBounds), FieldMap());
     const double postSeconds = secondsSince(start);
     EXPECT_GE(postSeconds, c.minSeconds);
     EXPECT_LE(postSeconds, c.maxSeconds);
 
     start = std::chrono::steady_clock::now();
-    EXPECT_EQ(fetchText(versionPath(), kShortBounds), "");
+    EXPECT_EQ(fetchText(TestEndpoint(), versionPath(), kShortBounds), "");
     const double getSeconds = secondsSince(start);
     EXPECT_GE(getSeconds, c.minSeconds);
     EXPECT_LE(getSeconds, c.maxSeconds);
@@ -287,12 +293,12 @@ TEST_P(BoundTest, EndsWithinTheBoundWithWhatArrived)
 
     schedule();
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(postForm(rainSongRequest(), kShortBounds), c.posted);
+    EXPECT_EQ(postForm(TestEndpoint(), rainSongRequest(), kShortBounds), c.posted);
     EXPECT_LE(secondsSince(start), kBoundSeconds + kMarginSeconds);
 
     schedule();
     start = std::chrono::steady_clock::now();
-    const std::string fetched = fetchText(versionPath(), kShortBounds);
+    const std::string fetched = fetchText(TestEndpoint(), versionPath(), kShortBounds);
     EXPECT_LE(secondsSince(start), kBoundSeconds + kMarginSeconds);
     if (c.fetchedIsAPrefix) {
         EXPECT_LT(fetched.size(), c.fetched.size());
@@ -346,7 +352,7 @@ TEST_F(HttpExchangeTest, WaitsWithoutDispatchingMessages)
     ASSERT_NE(timer, 0u);
     ASSERT_TRUE(::PostThreadMessageA(::GetCurrentThreadId(), WM_APP, 0, 0));
 
-    EXPECT_EQ(postForm(rainSongRequest(), kShortBounds), FieldMap());
+    EXPECT_EQ(postForm(TestEndpoint(), rainSongRequest(), kShortBounds), FieldMap());
     EXPECT_EQ(g_timerCalls, 0);
 
     MSG message;

@@ -2,6 +2,7 @@
 // each kind of reply, through the real exchange against the reference service.
 #include "lookup/lyrics_lookup.h"
 #include "notifier/notifier_wnd.h"
+#include "plugin/plugin_app.h"
 #include "res/resource.h"
 #include "framework/module.h"
 #include "tests/win/lyrics_service_client.h"
@@ -69,7 +70,7 @@ protected:
         ASSERT_TRUE(m_proxy.pointAt(m_port));
         m_service = std::make_unique<LyricsServiceControl>(m_port);
         ASSERT_TRUE(m_service->reset());
-        m_lookup = std::make_unique<LyricsLookup>(ModuleInstance());
+        m_lookup = std::make_unique<LyricsLookup>(ModuleInstance(), ModuleServiceEndpoint());
     }
 
     void TearDown() override

@@ -3,6 +3,8 @@
 
 #include "tests/win/lyrics_service_client.h"
 
+#include <gtest/gtest.h>
+
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -252,4 +254,11 @@ bool LyricsServiceControl::call(const char* method, const std::string& path, con
         return false;
     reply = response.substr(headEnd + 4);
     return true;
+}
+
+void ConnectToService(int port, ProxyScope& proxy, const LyricsServiceControl& service)
+{
+    ASSERT_NE(port, 0) << "no lyrics service port in " TUNELORE_SERVICE_PORT_FILE;
+    ASSERT_TRUE(proxy.pointAt(port));
+    ASSERT_TRUE(service.reset());
 }

@@ -62,3 +62,7 @@ private:
 
     int m_port;
 };
+
+// For a SetUp, before anything can make an exchange: the proxy points at the running service,
+// whose record and schedule start empty, so that the compiled-in host is never looked up.
+void ConnectToService(int port, ProxyScope& proxy, const LyricsServiceControl& service);

@@ -13,24 +13,6 @@ namespace {
 // A menu that never goes idle would hold the test in its loop; this ends it anyway.
 constexpr UINT kGiveUpMilliseconds = 5000;
 
-MenuWatcher::Menu ReadMenu(HMENU menu)
-{
-    MenuWatcher::Menu items;
-    const int count = ::GetMenuItemCount(menu);
-    for (int i = 0; i < count; ++i) {
-        char text[256] = {};
-        MENUITEMINFOA info{};
-        info.cbSize = sizeof(info);
-        info.fMask = MIIM_FTYPE | MIIM_STATE | MIIM_ID | MIIM_SUBMENU | MIIM_STRING;
-        info.dwTypeData = text;
-        info.cch = sizeof(text);
-        if (!::GetMenuItemInfoA(menu, static_cast<UINT>(i), TRUE, &info))
-            continue;
-        items.push_back({info.fType, info.fState, info.wID, info.hSubMenu, text});
-    }
-    return items;
-}
-
 }  // namespace
 
 MenuWatcher::MenuWatcher(HWND owner, std::vector<WPARAM> keys, std::function<void()> onOpen)
@@ -55,7 +37,7 @@ LRESULT CALLBACK MenuWatcher::WatchProc(HWND window, UINT message, WPARAM wParam
 {
     MenuWatcher* const self = s_active;
     if (message == WM_INITMENUPOPUP) {
-        self->menus.push_back(ReadMenu(reinterpret_cast<HMENU>(wParam)));
+        self->menus.push_back(ReadMenuItems(reinterpret_cast<HMENU>(wParam)));
         if (self->m_onOpen)
             self->m_onOpen();
         self->m_idleSeen = false;

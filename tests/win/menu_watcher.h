@@ -5,18 +5,13 @@
 #include <windows.h>
 
 #include <functional>
-#include <string>
 #include <vector>
+
+#include "tools/dll_watch/thread_windows.h"
 
 class MenuWatcher {
 public:
-    struct Item {
-        UINT type;
-        UINT state;
-        UINT id;
-        HMENU submenu;
-        std::string text;
-    };
+    using Item = MenuItem;
     using Menu = std::vector<Item>;
 
     // Subclasses the owner. Each menu that opens is read, then sent the given keys (none:

@@ -9,7 +9,6 @@
 #include <functional>
 #include <ostream>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "res/resource.h"
@@ -41,14 +40,7 @@ TEST(NewVersionDialogTemplate, HasTheCaptionFontSizeAndControlsInTabOrder)
         {IDC_DONT_ASK, "button", "Don't Ask Again", 127, 34, 65, 16, kButton | BS_PUSHBUTTON},
         {IDC_MESSAGE, "static", "Static", 7, 7, 185, 17, WS_CHILD | WS_VISIBLE | SS_LEFT | WS_GROUP},
     };
-    ASSERT_EQ(dialog.items.size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        const TemplateItem& item = dialog.items[i];
-        const TemplateItem& want = expected[i];
-        EXPECT_EQ(std::make_tuple(item.id, item.windowClass, item.text, item.x, item.y, item.cx, item.cy, item.style),
-                  std::make_tuple(want.id, want.windowClass, want.text, want.x, want.y, want.cx, want.cy, want.style))
-            << "control " << i;
-    }
+    ExpectControls(dialog.items, expected);
 }
 
 struct AnswerCase {

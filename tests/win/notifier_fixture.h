@@ -11,6 +11,7 @@
 
 #include "framework/module.h"
 #include "notifier/notifier_wnd.h"
+#include "plugin/plugin_app.h"
 #include "tests/win/shell_recorder.h"
 
 class NotifierUnderTest : public CNotifierWnd {
@@ -26,7 +27,7 @@ protected:
     void SetUp() override
     {
         ShellAndClockTest::SetUp();
-        m_wnd = std::make_unique<NotifierUnderTest>(ModuleInstance());
+        m_wnd = std::make_unique<NotifierUnderTest>(ModuleInstance(), nullptr, &m_endpoint);
         ASSERT_TRUE(::IsWindow(m_wnd->m_hWnd));
         // Ticks come from the test, at the moments it chooses, and never while it pumps.
         ::KillTimer(m_wnd->m_hWnd, IDT_TICK);
@@ -51,5 +52,7 @@ protected:
         return ::SendMessageA(m_wnd->m_hWnd, WM_NOTIFYICON, iconId, event);
     }
 
+    // The window's update check asks the module's own service, as in the plug-in.
+    const ServiceEndpoint m_endpoint = ModuleServiceEndpoint();
     std::unique_ptr<NotifierUnderTest> m_wnd;
 };

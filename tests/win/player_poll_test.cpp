@@ -3,6 +3,7 @@
 #include "lookup/ilyrics_lookup.h"
 #include "plugin/player_poll.h"
 #include "plugin/tunelore_plugin.h"
+#include "tests/win/recording_lookup.h"
 #include "tools/fake_player/fake_player.h"
 
 #include <gtest/gtest.h>
@@ -16,16 +17,6 @@
 #include <vector>
 
 namespace {
-
-class RecordingLookup : public ILyricsLookup {
-public:
-    void lookUp(Track track) override { lookups.push_back(std::move(track)); }
-    void playbackStopped() override { ++stopped; }
-    void showSettings() override {}
-
-    std::vector<Track> lookups;
-    int stopped = 0;
-};
 
 com_ptr<FakeMedia> Song(const wchar_t* artist, const wchar_t* title, const wchar_t* mediaType = L"audio")
 {

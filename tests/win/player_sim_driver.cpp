@@ -1,6 +1,9 @@
 // Child processes of the simulator and the reader of its JSON lines.
 #include "tests/win/player_sim_driver.h"
 
+#include "tests/win/built_dll.h"
+#include "tools/dll_watch/thread_windows.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -110,16 +113,8 @@ private:
 // Waits for a process while this thread keeps taking its messages; false at the deadline.
 bool WaitForProcess(HANDLE process, DWORD milliseconds)
 {
-    const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
-    while (::WaitForSingleObject(process, 0) != WAIT_OBJECT_0) {
-        if (::GetTickCount64() >= deadline)
-            return false;
-        MSG message;
-        while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            ::DispatchMessageA(&message);
-        ::MsgWaitForMultipleObjects(1, &process, FALSE, 100, QS_ALLINPUT);
-    }
-    return true;
+    return PumpUntil([process] { return ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }, milliseconds, 100,
+                     process);
 }
 
 std::string ReadFile(const std::string& path)
@@ -230,13 +225,6 @@ std::vector<SimEvent> EventsOf(const std::vector<SimEvent>& events, const std::s
     std::copy_if(events.begin(), events.end(), std::back_inserter(found),
                  [&](const SimEvent& event) { return event.event == kind; });
     return found;
-}
-
-std::string WindowsPath(const std::string& unixPath)
-{
-    std::string path = "Z:" + unixPath;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
 }
 
 std::string TemporaryFile(const char* prefix)

@@ -36,9 +36,6 @@ std::vector<SimEvent> ReadSimTranscript(const std::string& path);
 // The events of one kind, in order.
 std::vector<SimEvent> EventsOf(const std::vector<SimEvent>& events, const std::string& kind);
 
-// A Windows path to a file on the Unix side, which Wine shows as drive Z:.
-std::string WindowsPath(const std::string& unixPath);
-
 // A file name in the prefix's temporary folder, unique to this run.
 std::string TemporaryFile(const char* prefix);
 

@@ -2,6 +2,7 @@
 // in the test prefix, hosting the real Tunelore-WMP.dll against the reference lyrics service;
 // the tests read its JSON transcript, the service's request log and the registry afterwards.
 #include "res/resource.h"
+#include "tests/win/built_dll.h"
 #include "tests/win/lyrics_service_client.h"
 #include "tests/win/player_sim_driver.h"
 #include "tests/win/settings_registry.h"
@@ -47,11 +48,6 @@ const std::string kRainSongPage = "http://lyrics.tunelore.example/lyrics/rain-so
 std::string PlaylistPath(const char* name)
 {
     return WindowsPath(std::string(TUNELORE_PLAYLIST_DIR) + "/" + name);
-}
-
-std::string DllPath()
-{
-    return WindowsPath(TUNELORE_DLL_PATH);
 }
 
 // A text of the DLL's string table, read without running the DLL.

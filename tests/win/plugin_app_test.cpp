@@ -1,5 +1,5 @@
 // The application object's start-up and exit, in their order: settings, lookup object with its
-// window and icon, COM module, referrer; then settings saved before the icon goes.
+// window, icon and service endpoint, COM module; then settings saved before the icon goes.
 #include "framework/com_module.h"
 #include "plugin/player_poll.h"
 #include "plugin/plugin_app.h"
@@ -14,14 +14,12 @@
 
 namespace {
 
-constexpr char kAppKey[] = "software\\Quillmark\\Tunelore plugin";
-
 class PluginAppTest : public ShellAndClockTest {
 protected:
     void SetUp() override
     {
         ShellAndClockTest::SetUp();
-        ::RegDeleteTreeA(HKEY_CURRENT_USER, kAppKey);
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, kAppKeyPath);
         // Stored settings that differ from the defaults, and no update check on the first tick.
         ASSERT_TRUE(WriteSetting("Balloon delay", 12));
         ASSERT_TRUE(WriteSetting("Check updates", 0));
@@ -29,7 +27,7 @@ protected:
 
     void TearDown() override
     {
-        ::RegDeleteTreeA(HKEY_CURRENT_USER, kAppKey);
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, kAppKeyPath);
         ShellAndClockTest::TearDown();
     }
 };

@@ -94,14 +94,7 @@ TEST(SettingsDialogTemplate, HasTheCaptionFontSizeAndControlsInTabOrder)
         {IDC_ENABLE_BALLOON, "button", "Enable Balloon", 7, 53, 63, 10, kCheck},
         {IDC_CHECK_UPDATES, "button", "Check For Updates", 7, 71, 77, 10, kCheck},
     };
-    ASSERT_EQ(dialog.items.size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        const TemplateItem& item = dialog.items[i];
-        const TemplateItem& want = expected[i];
-        EXPECT_EQ(std::make_tuple(item.id, item.windowClass, item.text, item.x, item.y, item.cx, item.cy, item.style),
-                  std::make_tuple(want.id, want.windowClass, want.text, want.x, want.y, want.cx, want.cy, want.style))
-            << "control " << i;
-    }
+    ExpectControls(dialog.items, expected);
 }
 
 // --- What the dialog shows ---------------------------------------------------------------

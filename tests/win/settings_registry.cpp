@@ -3,14 +3,6 @@
 
 #include "framework/unique_handle.h"
 
-std::int64_t StoredValue::Number() const
-{
-    std::uint64_t value = 0;
-    for (std::size_t i = data.size(); i-- > 0;)
-        value = (value << 8) | data[i];
-    return data.size() == 4 ? static_cast<std::int32_t>(value) : static_cast<std::int64_t>(value);
-}
-
 bool WriteSetting(const char* name, DWORD value)
 {
     unique_hkey key;

@@ -4,19 +4,13 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <optional>
-#include <vector>
 
+#include "tests/win/registry_keys.h"
+
+// The module's key below the current user's software, and its settings in a sub-key.
+constexpr char kAppKeyPath[] = "software\\Quillmark\\Tunelore plugin";
 constexpr char kSettingsKeyPath[] = "software\\Quillmark\\Tunelore plugin\\Settings";
-
-struct StoredValue {
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
-
-    // The bytes as a little-endian number: signed 32-bit for four bytes, 64-bit otherwise.
-    std::int64_t Number() const;
-};
 
 bool WriteSetting(const char* name, DWORD value);
 std::optional<StoredValue> ReadSetting(const char* name);

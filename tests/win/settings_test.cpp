@@ -3,7 +3,6 @@
 #include "settings/settings.h"
 
 #include <windows.h>
-#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -20,14 +19,13 @@
 #include "framework/unique_handle.h"
 #include "framework/win_app.h"
 #include "res/resource.h"
+#include "tests/win/settings_registry.h"
+#include "tools/dll_watch/dll_watch.h"
 
 namespace {
 
-constexpr char kAppKeyPath[] = "software\\Quillmark\\Tunelore plugin";
-constexpr char kSettingsKeyPath[] = "software\\Quillmark\\Tunelore plugin\\Settings";
 constexpr DWORD kMissing = 0xFFFFFFFF;
 
-using Bytes = std::vector<BYTE>;
 // A value's registry type and data; kMissing as the type when there is no such value.
 using StoredValue = std::pair<DWORD, Bytes>;
 
@@ -57,10 +55,7 @@ auto Fields(const Settings& s)
 
 unique_hkey OpenSettingsKey(REGSAM access)
 {
-    HKEY key = nullptr;
-    if (::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, access, &key) != ERROR_SUCCESS)
-        return unique_hkey();
-    return unique_hkey(key);
+    return OpenKey(HKEY_CURRENT_USER, kSettingsKeyPath, access);
 }
 
 bool Store(const char* name, DWORD type, const Bytes& bytes)
@@ -91,14 +86,7 @@ StoredValue Stored(const char* name)
 // Leaves the settings key readable by everyone and writable by nobody.
 bool MakeSettingsKeyReadOnly()
 {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;KR;;;WD)", SDDL_REVISION_1, &descriptor,
-                                                                nullptr))
-        return false;
-    const unique_hkey key = OpenSettingsKey(WRITE_DAC);
-    const bool done = key && ::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
-    ::LocalFree(descriptor);
-    return done;
+    return SetDacl(HKEY_CURRENT_USER, kSettingsKeyPath, kReadOnlyDacl);
 }
 
 // Makes RegSetValueExA fail for one value name while it is alive. Access is granted per key
@@ -142,35 +130,13 @@ private:
 
     static SetValueFn* ImportSlot(const char* dll, const char* function)
     {
-        auto* base = reinterpret_cast<BYTE*>(ModuleInstance());
-        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-        const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-        if (imports.VirtualAddress == 0)
-            return nullptr;
-        for (auto* entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); entry->Name != 0;
-             ++entry) {
-            if (::lstrcmpiA(reinterpret_cast<const char*>(base + entry->Name), dll) != 0 || entry->OriginalFirstThunk == 0)
-                continue;
-            auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->OriginalFirstThunk);
-            auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->FirstThunk);
-            for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-                if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-                    continue;
-                const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-                if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) == 0)
-                    return reinterpret_cast<SetValueFn*>(&slots->u1.Function);
-            }
-        }
-        return nullptr;
+        const std::vector<void**> slots = ImportSlots(ModuleInstance(), dll, function);
+        return slots.empty() ? nullptr : reinterpret_cast<SetValueFn*>(slots.front());
     }
 
     void Patch(SetValueFn function)
     {
-        DWORD protection = 0;
-        ::VirtualProtect(m_slot, sizeof *m_slot, PAGE_READWRITE, &protection);
-        *m_slot = function;
-        ::VirtualProtect(m_slot, sizeof *m_slot, protection, &protection);
+        PatchImportSlot(reinterpret_cast<void**>(m_slot), reinterpret_cast<void*>(function));
     }
 
     static inline const char* s_valueName = "";

@@ -1,6 +1,8 @@
 // The recording shell, the test clock and the fixture base that installs them.
 #include "tests/win/shell_recorder.h"
 
+#include "tools/dll_watch/thread_windows.h"
+
 namespace {
 
 std::int64_t g_now = 0;
@@ -66,20 +68,7 @@ void ShellAndClockTest::TearDown()
 
 bool PumpMessagesUntil(DWORD milliseconds, const std::function<bool()>& done)
 {
-    const ULONGLONG end = ::GetTickCount64() + milliseconds;
-    for (;;) {
-        MSG message;
-        while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageA(&message);
-        }
-        if (done && done())
-            return true;
-        const ULONGLONG now = ::GetTickCount64();
-        if (now >= end)
-            return false;
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
-    }
+    return PumpUntil(done, milliseconds);
 }
 
 void PumpMessagesFor(DWORD milliseconds)

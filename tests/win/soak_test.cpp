@@ -38,7 +38,6 @@
 
 namespace {
 
-constexpr char kAppKey[] = "software\\Quillmark\\Tunelore plugin";
 constexpr char kSettingsCaption[] = "Tunelore Settings";
 
 // Ten rounds of 50 song changes and 500 ticks; the first round is the warm-up.
@@ -183,6 +182,11 @@ double SecondsSince(std::chrono::steady_clock::time_point start)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+FieldMap RainSongForm()
+{
+    return LyricsLookup::buildRequest(Track{"Rain Song", "The Lanterns", "", "", "", "", ""});
+}
+
 class SoakTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -190,7 +194,7 @@ protected:
         ASSERT_NE(m_port, 0) << "the reference service is not running";
         ASSERT_TRUE(m_proxy.pointAt(m_port));
         ASSERT_TRUE(m_service.reset());
-        ::RegDeleteTreeA(HKEY_CURRENT_USER, kAppKey);
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, kAppKeyPath);
         // An update check would open its own dialog on the first tick.
         ASSERT_TRUE(WriteSetting("Check updates", 0));
 
@@ -217,7 +221,7 @@ protected:
         if (m_started)
             m_app.ExitInstance();
         SetShell(m_previousShell);
-        ::RegDeleteTreeA(HKEY_CURRENT_USER, kAppKey);
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, kAppKeyPath);
     }
 
     void Tick() { ::SendMessageA(m_wnd, WM_TIMER, IDT_TICK, 0); }
@@ -313,8 +317,7 @@ protected:
         if (!m_service.scheduleNext(hang ? FieldMap{{"action", "hang"}} : FieldMap{{"drip", "0.05"}}))
             return false;
         const auto start = std::chrono::steady_clock::now();
-        const FieldMap reply =
-            postForm(LyricsLookup::buildRequest(Track{"Rain Song", "The Lanterns", "", "", "", "", ""}), kShortBounds);
+        const FieldMap reply = postForm(m_endpoint, RainSongForm(), kShortBounds);
         return reply.empty() && SecondsSince(start) < kShortBoundLimitSeconds;
     }
 
@@ -335,9 +338,7 @@ protected:
         if (!m_service.reset())
             return false;
         PumpMessagesFor(kSettleStepMs);
-        const bool swept =
-            !postForm(LyricsLookup::buildRequest(Track{"Rain Song", "The Lanterns", "", "", "", "", ""}), kShortBounds)
-                 .empty();
+        const bool swept = !postForm(m_endpoint, RainSongForm(), kShortBounds).empty();
         if (!m_service.reset())
             return false;
         DWORD threads = ThreadsOfThisProcess();
@@ -372,6 +373,7 @@ protected:
     const int m_port = LyricsServicePort();
     ProxyScope m_proxy;
     LyricsServiceControl m_service{m_port};
+    const ServiceEndpoint m_endpoint = ModuleServiceEndpoint();
     CountingShell m_shell;
     IShell* m_previousShell = nullptr;
     CPluginApp m_app;

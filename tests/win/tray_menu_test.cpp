@@ -12,6 +12,7 @@
 #include "tests/win/menu_watcher.h"
 #include "tests/win/notifier_fixture.h"
 #include "res/resource.h"
+#include "tools/dll_watch/thread_windows.h"
 
 namespace {
 
@@ -209,24 +210,20 @@ struct DialogProbe {
 };
 DialogProbe g_dialogProbe;
 
-BOOL CALLBACK CancelOwnedDialog(HWND window, LPARAM)
-{
-    char className[16] = {};
-    ::GetClassNameA(window, className, sizeof(className));
-    if (std::strcmp(className, "#32770") != 0 || ::GetWindow(window, GW_OWNER) != g_dialogProbe.owner)
-        return TRUE;
-    char caption[64] = {};
-    ::GetWindowTextA(window, caption, sizeof(caption));
-    g_dialogProbe.caption = caption;
-    ++g_dialogProbe.found;
-    ::PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
-    return FALSE;
-}
-
 void CALLBACK LookForTheDialog(HWND, UINT, UINT_PTR, DWORD)
 {
-    if (g_dialogProbe.found == 0)
-        ::EnumThreadWindows(::GetCurrentThreadId(), &CancelOwnedDialog, 0);
+    if (g_dialogProbe.found != 0)
+        return;
+    for (const HWND dialog : ThreadDialogs()) {
+        if (::GetWindow(dialog, GW_OWNER) != g_dialogProbe.owner)
+            continue;
+        char caption[64] = {};
+        ::GetWindowTextA(dialog, caption, sizeof(caption));
+        g_dialogProbe.caption = caption;
+        ++g_dialogProbe.found;
+        ::PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        return;
+    }
 }
 
 TEST_F(TrayMenuTest, SettingsOpensTheSettingsDialogOverTheNotifier)

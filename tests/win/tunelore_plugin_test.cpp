@@ -4,6 +4,7 @@
 #include "lookup/ilyrics_lookup.h"
 #include "plugin/player_poll.h"
 #include "plugin/tunelore_plugin.h"
+#include "tests/win/recording_lookup.h"
 #include "tools/fake_player/fake_player.h"
 
 #include <gtest/gtest.h>
@@ -12,16 +13,6 @@
 #include <string>
 
 namespace {
-
-class RecordingLookup : public ILyricsLookup {
-public:
-    void lookUp(Track track) override { titles.push_back(track.title); }
-    void playbackStopped() override {}
-    void showSettings() override { ++settingsShown; }
-
-    std::vector<std::string> titles;
-    int settingsShown = 0;
-};
 
 const ObjectMapEntry kTestObjectMap[] = {{&CLSID_TunelorePlugin, &TunelorePlugin::CreateInstance, 0}};
 

@@ -19,6 +19,7 @@
 
 #include "framework/module.h"
 #include "notifier/notifier_wnd.h"
+#include "plugin/plugin_app.h"
 #include "res/resource.h"
 #include "settings/settings.h"
 #include "tests/win/dialog_driver.h"
@@ -37,9 +38,7 @@ protected:
     {
         ShellAndClockTest::SetUp();
         // Before anything else: no exchange may ever look up the compiled-in host.
-        ASSERT_NE(m_port, 0) << "no lyrics service port in " TUNELORE_SERVICE_PORT_FILE;
-        ASSERT_TRUE(m_proxy.pointAt(m_port));
-        ASSERT_TRUE(m_service.reset());
+        ASSERT_NO_FATAL_FAILURE(ConnectToService(m_port, m_proxy, m_service));
         test_clock::Set(kNow);
         // Checks on, the last one two days ago.
         GetSettings() = Settings{1, 1, kNow - 2 * kDay, 5, 7};
@@ -68,7 +67,7 @@ protected:
             PostClick(dialog, button);
             return true;
         }});
-        RunUpdateCheck(nullptr);
+        RunUpdateCheck(nullptr, ModuleServiceEndpoint());
         EXPECT_TRUE(driver.messages.empty());
         return question;
     }
@@ -259,7 +258,7 @@ TEST_F(UpdateCheckTest, QuestionIsOwnedByTheGivenWindow)
         return true;
     }});
 
-    RunUpdateCheck(parent);
+    RunUpdateCheck(parent, ModuleServiceEndpoint());
     ::DestroyWindow(parent);
 
     ASSERT_TRUE(driver.Completed()) << driver.Outcome();
@@ -280,7 +279,8 @@ std::int64_t CountingClock()
 TEST_F(UpdateCheckTest, TicksArrivingWhileTheQuestionIsOpenStartNoSecondCheck)
 {
     ASSERT_TRUE(m_service.setVersion("3.0"));
-    CNotifierWnd window(ModuleInstance());
+    const ServiceEndpoint endpoint = ModuleServiceEndpoint();
+    CNotifierWnd window(ModuleInstance(), nullptr, &endpoint);
     ASSERT_NE(window.m_hWnd, nullptr);
     // A shown balloon makes every later tick read the clock once: that is how this test sees the
     // window's own ticks arrive inside the question's modal loop.

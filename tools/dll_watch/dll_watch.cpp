@@ -115,6 +115,56 @@ std::optional<std::vector<std::uint8_t>> ReadBitmap(HDC dc, HBITMAP bitmap)
 
 }  // namespace
 
+std::vector<void**> ImportSlots(HMODULE module, const char* dll, const char* function)
+{
+    std::vector<void**> found;
+    auto* base = reinterpret_cast<BYTE*>(module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    if (dos->e_magic != IMAGE_DOS_SIGNATURE)
+        return found;
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    if (nt->Signature != IMAGE_NT_SIGNATURE)
+        return found;
+    const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (directory.VirtualAddress == 0)
+        return found;
+    const HMODULE exporter = ::GetModuleHandleA(dll);
+    const FARPROC exported = exporter ? ::GetProcAddress(exporter, function) : nullptr;
+    for (auto* import = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
+         import->Name != 0; ++import) {
+        if (!EqualsIgnoringAsciiCase(reinterpret_cast<const char*>(base + import->Name), dll))
+            continue;
+        // Bound entries no longer name their function; without the name table, match addresses.
+        const auto* names = import->OriginalFirstThunk
+                                ? reinterpret_cast<const IMAGE_THUNK_DATA*>(base + import->OriginalFirstThunk)
+                                : nullptr;
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->FirstThunk);
+        for (std::size_t i = 0; slots[i].u1.Function != 0; ++i) {
+            bool match = false;
+            if (names && !IMAGE_SNAP_BY_ORDINAL(names[i].u1.Ordinal)) {
+                const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names[i].u1.AddressOfData);
+                match = std::strcmp(reinterpret_cast<const char*>(byName->Name), function) == 0;
+            } else {
+                match = exported && slots[i].u1.Function == reinterpret_cast<ULONG_PTR>(exported);
+            }
+            if (match)
+                found.push_back(reinterpret_cast<void**>(&slots[i].u1.Function));
+        }
+    }
+    return found;
+}
+
+void* PatchImportSlot(void** slot, void* function)
+{
+    DWORD protection = 0;
+    if (!::VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &protection))
+        return nullptr;
+    void* const previous = *slot;
+    *slot = function;
+    ::VirtualProtect(slot, sizeof(*slot), protection, &protection);
+    return previous;
+}
+
 std::unique_ptr<DllWatch> DllWatch::Load(const std::string& path, const DllWatchOptions& options)
 {
     if (g_active.load() != nullptr || ::GetModuleHandleA(path.c_str()) != nullptr)
@@ -221,62 +271,21 @@ void DllWatch::PatchImports(HMODULE module)
         {"shell32.dll", "ShellExecuteA", reinterpret_cast<void*>(&ShellExecuteHook),
          reinterpret_cast<void**>(&g_realShellExecute)},
     };
-
-    auto* base = reinterpret_cast<BYTE*>(module);
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    if (dos->e_magic != IMAGE_DOS_SIGNATURE)
-        return;
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    if (nt->Signature != IMAGE_NT_SIGNATURE)
-        return;
-    const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (directory.VirtualAddress == 0)
-        return;
-
-    for (auto* import = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
-         import->Name != 0; ++import) {
-        const char* dllName = reinterpret_cast<const char*>(base + import->Name);
-        // Bound entries no longer name their function; without the name table, match addresses.
-        const auto* names = import->OriginalFirstThunk
-                                ? reinterpret_cast<const IMAGE_THUNK_DATA*>(base + import->OriginalFirstThunk)
-                                : nullptr;
-        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->FirstThunk);
-        for (const ImportRow& row : rows) {
-            if (!EqualsIgnoringAsciiCase(dllName, row.module))
+    for (const ImportRow& row : rows) {
+        for (void** slot : ImportSlots(module, row.module, row.function)) {
+            void* const original = PatchImportSlot(slot, row.replacement);
+            if (original == nullptr)
                 continue;
-            const FARPROC exported = ::GetProcAddress(::GetModuleHandleA(row.module), row.function);
-            for (std::size_t i = 0; slots[i].u1.Function != 0; ++i) {
-                bool match = false;
-                if (names && !IMAGE_SNAP_BY_ORDINAL(names[i].u1.Ordinal)) {
-                    const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names[i].u1.AddressOfData);
-                    match = std::strcmp(reinterpret_cast<const char*>(byName->Name), row.function) == 0;
-                } else {
-                    match = exported && slots[i].u1.Function == reinterpret_cast<ULONG_PTR>(exported);
-                }
-                if (!match)
-                    continue;
-                void** slot = reinterpret_cast<void**>(&slots[i].u1.Function);
-                DWORD protection = 0;
-                if (!::VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &protection))
-                    continue;
-                m_patched.push_back({slot, *slot});
-                *row.real = *slot;
-                *slot = row.replacement;
-                ::VirtualProtect(slot, sizeof(*slot), protection, &protection);
-            }
+            m_patched.push_back({slot, original});
+            *row.real = original;
         }
     }
 }
 
 void DllWatch::RestoreImports()
 {
-    for (const PatchedSlot& patched : m_patched) {
-        DWORD protection = 0;
-        if (!::VirtualProtect(patched.slot, sizeof(*patched.slot), PAGE_READWRITE, &protection))
-            continue;
-        *patched.slot = patched.original;
-        ::VirtualProtect(patched.slot, sizeof(*patched.slot), protection, &protection);
-    }
+    for (const PatchedSlot& patched : m_patched)
+        PatchImportSlot(patched.slot, patched.original);
     m_patched.clear();
 }
 

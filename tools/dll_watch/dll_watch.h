@@ -63,6 +63,12 @@ struct WatchedCall {
     const ShellExecuteCall* shellExecute() const { return std::get_if<ShellExecuteCall>(&call); }
 };
 
+// The import-address-table entries through which a module calls dll's function. The table
+// is the only place a host can redirect a module's calls from outside.
+std::vector<void**> ImportSlots(HMODULE module, const char* dll, const char* function);
+// Points an import slot at function; what the slot held, or null when it could not be written.
+void* PatchImportSlot(void** slot, void* function);
+
 struct DllWatchOptions {
     // Off, an address the DLL opens is only recorded: a test must not start a browser.
     bool forwardShellExecute = true;
@@ -95,6 +101,17 @@ public:
 
     // The calls so far, oldest first.
     std::vector<WatchedCall> Events() const;
+    // The recorded calls of one kind, NotifyIconCall or ShellExecuteCall, in order.
+    template <typename Call>
+    std::vector<Call> CallsOf() const
+    {
+        std::vector<Call> calls;
+        for (const WatchedCall& event : Events()) {
+            if (const Call* call = std::get_if<Call>(&event.call))
+                calls.push_back(*call);
+        }
+        return calls;
+    }
     void ClearEvents();
     // Called on the calling thread after each call is recorded and before it is passed on.
     void SetCallback(Callback callback);

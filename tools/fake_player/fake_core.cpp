@@ -112,27 +112,18 @@ HRESULT STDMETHODCALLTYPE FakeCore::QueryInterface(REFIID iid, void** object)
         AddRef();
         return result;
     }
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (iid != __uuidof(IUnknown) && iid != __uuidof(IDispatch) && iid != __uuidof(IWMPCore))
-        return E_NOINTERFACE;
-    *object = static_cast<IWMPCore*>(this);
-    AddRef();
-    return S_OK;
+    return AnswerQuery(iid, object, static_cast<IWMPCore*>(this),
+                       {__uuidof(IUnknown), __uuidof(IDispatch), __uuidof(IWMPCore)});
 }
 
 ULONG STDMETHODCALLTYPE FakeCore::AddRef()
 {
-    return static_cast<ULONG>(::InterlockedIncrement(&m_refs));
+    return AddReference(m_refs);
 }
 
 ULONG STDMETHODCALLTYPE FakeCore::Release()
 {
-    const LONG refs = ::InterlockedDecrement(&m_refs);
-    if (refs == 0)
-        delete this;
-    return static_cast<ULONG>(refs);
+    return ReleaseReference(m_refs, [this] { delete this; });
 }
 
 HRESULT STDMETHODCALLTYPE FakeCore::get_playState(WMPPlayState* state)

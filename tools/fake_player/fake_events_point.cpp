@@ -10,27 +10,18 @@ com_ptr<FakeEventsPoint> FakeEventsPoint::Create(FakeCore* core)
 
 HRESULT STDMETHODCALLTYPE FakeEventsPoint::QueryInterface(REFIID iid, void** object)
 {
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (iid != __uuidof(IUnknown) && iid != __uuidof(IConnectionPoint))
-        return E_NOINTERFACE;
-    *object = static_cast<IConnectionPoint*>(this);
-    AddRef();
-    return S_OK;
+    return AnswerQuery(iid, object, static_cast<IConnectionPoint*>(this),
+                       {__uuidof(IUnknown), __uuidof(IConnectionPoint)});
 }
 
 ULONG STDMETHODCALLTYPE FakeEventsPoint::AddRef()
 {
-    return static_cast<ULONG>(::InterlockedIncrement(&m_refs));
+    return AddReference(m_refs);
 }
 
 ULONG STDMETHODCALLTYPE FakeEventsPoint::Release()
 {
-    const LONG refs = ::InterlockedDecrement(&m_refs);
-    if (refs == 0)
-        delete this;
-    return static_cast<ULONG>(refs);
+    return ReleaseReference(m_refs, [this] { delete this; });
 }
 
 HRESULT STDMETHODCALLTYPE FakeEventsPoint::GetConnectionInterface(IID* iid)

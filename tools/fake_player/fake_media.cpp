@@ -72,27 +72,18 @@ void FakeMedia::SetSourceUrl(std::optional<std::wstring> url)
 
 HRESULT STDMETHODCALLTYPE FakeMedia::QueryInterface(REFIID iid, void** object)
 {
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (iid != __uuidof(IUnknown) && iid != __uuidof(IDispatch) && iid != __uuidof(IWMPMedia))
-        return E_NOINTERFACE;
-    *object = static_cast<IWMPMedia*>(this);
-    AddRef();
-    return S_OK;
+    return AnswerQuery(iid, object, static_cast<IWMPMedia*>(this),
+                       {__uuidof(IUnknown), __uuidof(IDispatch), __uuidof(IWMPMedia)});
 }
 
 ULONG STDMETHODCALLTYPE FakeMedia::AddRef()
 {
-    return static_cast<ULONG>(::InterlockedIncrement(&m_refs));
+    return AddReference(m_refs);
 }
 
 ULONG STDMETHODCALLTYPE FakeMedia::Release()
 {
-    const LONG refs = ::InterlockedDecrement(&m_refs);
-    if (refs == 0)
-        delete this;
-    return static_cast<ULONG>(refs);
+    return ReleaseReference(m_refs, [this] { delete this; });
 }
 
 HRESULT STDMETHODCALLTYPE FakeMedia::get_sourceURL(BSTR* url)

@@ -1,14 +1,13 @@
 // Finding, reading and driving the plug-in's dialogs and menus.
 #include "tools/player_sim/desktop_watcher.h"
 
+#include "tools/dll_watch/thread_windows.h"
 #include "tools/player_sim/text.h"
 
 #include <algorithm>
 
 namespace {
 
-constexpr char kDialogClass[] = "#32770";
-constexpr char kMenuClass[] = "#32768";
 // The menu window's own message for its menu handle.
 constexpr UINT kMenuGetHandle = 0x01E1;
 
@@ -35,33 +34,17 @@ std::string WithoutAccelerators(std::string text)
     return text;
 }
 
-struct WindowList {
-    std::vector<HWND> windows;
-};
-
 BOOL CALLBACK CollectWindow(HWND window, LPARAM list)
 {
-    reinterpret_cast<WindowList*>(list)->windows.push_back(window);
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
     return TRUE;
-}
-
-std::vector<HWND> ThreadWindows(const char* className, bool visibleOnly)
-{
-    WindowList list;
-    ::EnumThreadWindows(::GetCurrentThreadId(), &CollectWindow, reinterpret_cast<LPARAM>(&list));
-    std::vector<HWND> found;
-    for (const HWND window : list.windows) {
-        if (ClassOf(window) == className && (!visibleOnly || ::IsWindowVisible(window)))
-            found.push_back(window);
-    }
-    return found;
 }
 
 std::vector<HWND> Children(HWND parent)
 {
-    WindowList list;
-    ::EnumChildWindows(parent, &CollectWindow, reinterpret_cast<LPARAM>(&list));
-    return list.windows;
+    std::vector<HWND> children;
+    ::EnumChildWindows(parent, &CollectWindow, reinterpret_cast<LPARAM>(&children));
+    return children;
 }
 
 // What a dialog shows, control by control in their order.
@@ -105,21 +88,12 @@ DialogContent ReadDialog(HWND dialog)
 std::vector<std::string> ReadMenu(HMENU menu, std::string& line)
 {
     std::vector<std::string> items;
-    const int count = ::GetMenuItemCount(menu);
-    for (int i = 0; i < count; ++i) {
-        char text[256] = {};
-        MENUITEMINFOA info{};
-        info.cbSize = sizeof(info);
-        info.fMask = MIIM_FTYPE | MIIM_STATE | MIIM_STRING;
-        info.dwTypeData = text;
-        info.cch = sizeof(text);
-        if (!::GetMenuItemInfoA(menu, static_cast<UINT>(i), TRUE, &info))
-            continue;
-        std::string item = WithoutAccelerators(Utf8FromAnsi(text));
+    for (const MenuItem& read : ReadMenuItems(menu)) {
+        std::string item = WithoutAccelerators(Utf8FromAnsi(read.text));
         // A separator, or a text item without text, which draws as one.
-        if ((info.fType & MFT_SEPARATOR) || item.empty())
+        if ((read.type & MFT_SEPARATOR) || item.empty())
             item = "----";
-        else if (info.fState & MFS_CHECKED)
+        else if (read.state & MFS_CHECKED)
             item = "[x] " + item;
         items.push_back(item);
         line += (line.empty() ? "" : " | ") + item;
@@ -136,8 +110,8 @@ HMENU MenuOf(HWND menuWindow)
 
 void DesktopWatcher::Scan()
 {
-    const std::vector<HWND> dialogs = ThreadWindows(kDialogClass, true);
-    const std::vector<HWND> menus = ThreadWindows(kMenuClass, true);
+    const std::vector<HWND> dialogs = ThreadWindowsOfClass(kDialogClass, true);
+    const std::vector<HWND> menus = ThreadWindowsOfClass(kMenuClass, true);
 
     for (auto seen = m_seen.begin(); seen != m_seen.end();) {
         const std::vector<HWND>& now = seen->menu ? menus : dialogs;
@@ -184,7 +158,7 @@ void DesktopWatcher::Opened(HWND window, bool menu)
 
 HWND DesktopWatcher::FindDialog(const std::string& caption) const
 {
-    for (const HWND dialog : ThreadWindows(kDialogClass, true)) {
+    for (const HWND dialog : ThreadWindowsOfClass(kDialogClass, true)) {
         if (TextOf(dialog) == caption)
             return dialog;
     }
@@ -209,7 +183,7 @@ bool DesktopWatcher::ClickButton(HWND dialog, const std::string& text)
 
 HWND DesktopWatcher::OpenMenu() const
 {
-    const std::vector<HWND> menus = ThreadWindows(kMenuClass, true);
+    const std::vector<HWND> menus = ThreadWindowsOfClass(kMenuClass, true);
     return menus.empty() ? nullptr : menus.front();
 }
 
@@ -252,7 +226,7 @@ void DesktopWatcher::EndEverything()
 {
     if (OpenMenu())
         ::EndMenu();
-    for (const HWND dialog : ThreadWindows(kDialogClass, false)) {
+    for (const HWND dialog : ThreadDialogs()) {
         if (std::find(m_ended.begin(), m_ended.end(), dialog) == m_ended.end()) {
             m_ended.push_back(dialog);
             const std::string caption = TextOf(dialog);

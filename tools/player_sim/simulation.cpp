@@ -2,6 +2,7 @@
 // watches the desktop, and the orderly end.
 #include "tools/player_sim/simulation.h"
 
+#include "tools/dll_watch/thread_windows.h"
 #include "tools/player_sim/screenshot.h"
 #include "tools/player_sim/settings_report.h"
 #include "tools/player_sim/text.h"
@@ -156,16 +157,7 @@ int Simulation::Run()
 void Simulation::RunMessageLoop()
 {
     // Only this outermost loop ends the run: the plug-in's own modal loops end first.
-    while (!m_ending || m_desktop.AnythingOpen()) {
-        MSG message;
-        while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageA(&message);
-        }
-        if (m_ending && !m_desktop.AnythingOpen())
-            break;
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, kHeartbeatMs, QS_ALLINPUT);
-    }
+    PumpUntil([this] { return m_ending && !m_desktop.AnythingOpen(); }, INFINITE, kHeartbeatMs);
 }
 
 void CALLBACK Simulation::OnHeartbeat(HWND, UINT, UINT_PTR, DWORD)

@@ -11,14 +11,16 @@ namespace {
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
 
+// A moment, seconds after it, and the moment they come to.
+struct LaterCase {
+    std::int64_t moment;
+    std::int32_t seconds;
+    std::int64_t later;
+};
+
 TEST(AddSecondsTest, SaturatesAtBothEndsOfTheRange)
 {
-    struct Case {
-        std::int64_t moment;
-        std::int32_t seconds;
-        std::int64_t sum;
-    };
-    const Case cases[] = {
+    const LaterCase cases[] = {
         {1000, 5, 1005},
         {1000, -5, 995},
         {kMax - 5, 5, kMax},
@@ -30,8 +32,8 @@ TEST(AddSecondsTest, SaturatesAtBothEndsOfTheRange)
         {kMax, -1, kMax - 1},
         {kMin, 1, kMin + 1},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(AddSeconds(c.moment, c.seconds), c.sum) << c.moment << " + " << c.seconds;
+    for (const LaterCase& c : cases)
+        EXPECT_EQ(AddSeconds(c.moment, c.seconds), c.later) << c.moment << " + " << c.seconds;
 }
 
 // What one schedule has due at one moment.
@@ -65,12 +67,8 @@ TEST(DueBalloonStepTest, ShowsAtItsMomentAndHidesAtItsEnd)
 
 TEST(BalloonShownTest, TheEndCountsFromTheShellsReturnAndSaturates)
 {
-    struct Case {
-        std::int64_t shownAt;
-        std::int32_t timeout;
-        std::int64_t hide;
-    };
-    const Case cases[] = {
+    // From the moment the shell returned, with the time-out, to the balloon's end.
+    const LaterCase cases[] = {
         {600, 5, 605},
         {603, 5, 608},  // a shell that took three seconds
         {600, 0, 600},
@@ -78,14 +76,14 @@ TEST(BalloonShownTest, TheEndCountsFromTheShellsReturnAndSaturates)
         {kMax - 10, 30, kMax},
         {kMin + 10, -30, kMin},
     };
-    for (const Case& c : cases) {
-        BalloonSchedule schedule{c.shownAt, 0};
-        BalloonShown(schedule, c.shownAt, c.timeout);
-        EXPECT_EQ(schedule.show, 0) << c.shownAt << " + " << c.timeout;
-        EXPECT_EQ(schedule.hide, c.hide) << c.shownAt << " + " << c.timeout;
+    for (const LaterCase& c : cases) {
+        BalloonSchedule schedule{c.moment, 0};
+        BalloonShown(schedule, c.moment, c.seconds);
+        EXPECT_EQ(schedule.show, 0) << c.moment << " + " << c.seconds;
+        EXPECT_EQ(schedule.hide, c.later) << c.moment << " + " << c.seconds;
         EXPECT_TRUE(schedule.Pending());
         // A time-out of 0 or less ends the balloon on the tick that showed it.
-        EXPECT_EQ(DueBalloonStep(schedule, c.shownAt) == BalloonStep::Hide, c.timeout <= 0);
+        EXPECT_EQ(DueBalloonStep(schedule, c.moment) == BalloonStep::Hide, c.seconds <= 0);
     }
 }
 

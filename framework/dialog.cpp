@@ -31,7 +31,7 @@ std::string FillPlaceholders(const std::string& message, const std::string& firs
 }  // namespace
 
 DataExchange::DataExchange(CDialog& dialog, bool saveAndValidate)
-    : m_dialog(dialog), m_hDialog(dialog.m_hWnd), m_bSaveAndValidate(saveAndValidate)
+    : m_dialog(dialog), m_bSaveAndValidate(saveAndValidate)
 {
 }
 
@@ -41,11 +41,11 @@ void DataExchange::IntegerEdit(int id, std::int32_t& value)
         return;
     m_idLastEdit = id;
     if (!m_bSaveAndValidate) {
-        ::SetDlgItemTextA(m_hDialog, id, std::to_string(value).c_str());
+        ::SetDlgItemTextA(m_dialog.m_hWnd, id, std::to_string(value).c_str());
         return;
     }
     char text[kEditTextBuffer] = {};
-    ::GetDlgItemTextA(m_hDialog, id, text, kEditTextBuffer);
+    ::GetDlgItemTextA(m_dialog.m_hWnd, id, text, kEditTextBuffer);
     if (!ParseLeadingInt32(text, value))
         Fail(kNotAnInteger);
 }
@@ -62,7 +62,7 @@ void DataExchange::CheckBox(int id, std::int32_t& value)
 {
     if (m_bFailed)
         return;
-    const HWND box = ::GetDlgItem(m_hDialog, id);
+    const HWND box = ::GetDlgItem(m_dialog.m_hWnd, id);
     if (m_bSaveAndValidate) {
         value = ::SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
         return;
@@ -76,14 +76,14 @@ void DataExchange::StaticText(int id, const std::string& text)
 {
     if (m_bFailed || m_bSaveAndValidate)
         return;
-    ::SetDlgItemTextA(m_hDialog, id, text.c_str());
+    ::SetDlgItemTextA(m_dialog.m_hWnd, id, text.c_str());
 }
 
 void DataExchange::Control(int id, CDialogItem& item)
 {
     if (m_bFailed || item.m_hWnd != nullptr)
         return;
-    item.m_hWnd = ::GetDlgItem(m_hDialog, id);
+    item.m_hWnd = ::GetDlgItem(m_dialog.m_hWnd, id);
 }
 
 void DataExchange::Fail(const std::string& message)

@@ -43,7 +43,6 @@ public:
 
 private:
     CDialog& m_dialog;
-    HWND m_hDialog;
     bool m_bSaveAndValidate;
     bool m_bFailed = false;
     int m_idLastEdit = 0;

@@ -566,42 +566,31 @@ TEST(FakeMediaText, EveryAnswerIsAFreshCopyOwnedByTheCaller)
     EXPECT_EQ(Text(second), L"Song");
 }
 
+// A case asks getItemInfo for a name, passed as a BSTR, unless it makes a call of its own.
 struct TextCase {
     const char* name;
-    std::function<HRESULT(FakeMedia&, BSTR*)> ask;
+    const wchar_t* itemName;
     const wchar_t* expected;  // null: an absent text
+    std::function<HRESULT(FakeMedia&, BSTR*)> call = nullptr;
 };
 
 const TextCase kTextCases[] = {
-    {"AbsentValueIsNull",
-     [](FakeMedia& m, BSTR* out) { return m.getItemInfo(MakeBstr(L"WM/Genre").get(), out); },
-     nullptr},
-    {"EmptyValueIsEmptyNotNull",
-     [](FakeMedia& m, BSTR* out) { return m.getItemInfo(MakeBstr(L"WM/Year").get(), out); },
-     L""},
-    {"UnknownNameIsNull",
-     [](FakeMedia& m, BSTR* out) { return m.getItemInfo(MakeBstr(L"WM/Composer").get(), out); },
-     nullptr},
-    {"NameIsMatchedWithCase",
-     [](FakeMedia& m, BSTR* out) { return m.getItemInfo(MakeBstr(L"mediatype").get(), out); },
-     nullptr},
-    {"MediaTypeIsAnAttribute",
-     [](FakeMedia& m, BSTR* out) { return m.getItemInfo(MakeBstr(L"MediaType").get(), out); },
-     L"radio"},
-    {"FirstAttributeOfANameWins",
-     [](FakeMedia& m, BSTR* out) { return m.getItemInfo(MakeBstr(L"Author").get(), out); },
-     L"First"},
-    {"PlainWideNameIsAccepted",
-     [](FakeMedia& m, BSTR* out) { return m.getItemInfo(const_cast<BSTR>(L"Author"), out); },
-     L"First"},
-    {"AbsentAttributeNameIsNull",
-     [](FakeMedia& m, BSTR* out) { return m.getAttributeName(1, out); }, nullptr},
-    {"GivenAttributesKeepTheirIndexes",
-     [](FakeMedia& m, BSTR* out) { return m.getAttributeName(4, out); }, L"Author"},
-    {"MediaTypeComesAfterTheGivenAttributes",
-     [](FakeMedia& m, BSTR* out) { return m.getAttributeName(5, out); }, L"MediaType"},
-    {"AbsentSourceUrlIsNull", [](FakeMedia& m, BSTR* out) { return m.get_sourceURL(out); },
-     nullptr},
+    {"AbsentValueIsNull", L"WM/Genre", nullptr},
+    {"EmptyValueIsEmptyNotNull", L"WM/Year", L""},
+    {"UnknownNameIsNull", L"WM/Composer", nullptr},
+    {"NameIsMatchedWithCase", L"mediatype", nullptr},
+    {"MediaTypeIsAnAttribute", L"MediaType", L"radio"},
+    {"FirstAttributeOfANameWins", L"Author", L"First"},
+    {"PlainWideNameIsAccepted", nullptr, L"First",
+     [](FakeMedia& m, BSTR* out) { return m.getItemInfo(const_cast<BSTR>(L"Author"), out); }},
+    {"AbsentAttributeNameIsNull", nullptr, nullptr,
+     [](FakeMedia& m, BSTR* out) { return m.getAttributeName(1, out); }},
+    {"GivenAttributesKeepTheirIndexes", nullptr, L"Author",
+     [](FakeMedia& m, BSTR* out) { return m.getAttributeName(4, out); }},
+    {"MediaTypeComesAfterTheGivenAttributes", nullptr, L"MediaType",
+     [](FakeMedia& m, BSTR* out) { return m.getAttributeName(5, out); }},
+    {"AbsentSourceUrlIsNull", nullptr, nullptr,
+     [](FakeMedia& m, BSTR* out) { return m.get_sourceURL(out); }},
 };
 
 void PrintTo(const TextCase& c, std::ostream* os)
@@ -619,15 +608,18 @@ TEST_P(FakeMediaTextTest, AnswersAsScripted)
                                                   {L"WM/Year", L""},
                                                   {L"Author", L"Second"}},
                                                  L"radio");
+    const TextCase& c = GetParam();
     BSTR out = reinterpret_cast<BSTR>(1);
-    EXPECT_EQ(GetParam().ask(*media.get(), &out), S_OK);
+    const HRESULT hr =
+        c.call ? c.call(*media.get(), &out) : media->getItemInfo(MakeBstr(c.itemName).get(), &out);
+    EXPECT_EQ(hr, S_OK);
     unique_bstr owned(out);
-    if (!GetParam().expected) {
+    if (!c.expected) {
         EXPECT_EQ(owned.get(), nullptr);
         return;
     }
     ASSERT_NE(owned.get(), nullptr);
-    EXPECT_EQ(Text(owned), GetParam().expected);
+    EXPECT_EQ(Text(owned), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, FakeMediaTextTest, ::testing::ValuesIn(kTextCases),
@@ -664,6 +656,29 @@ protected:
         ASSERT_EQ(m_core->FindConnectionPoint(__uuidof(IWMPEvents), m_point.put()), S_OK);
     }
 
+    // A new sink, one that answers IWMPEvents or not, advised through the point.
+    struct Advised {
+        com_ptr<TestSink> sink;
+        DWORD cookie = 0xDEAD;
+        HRESULT result = E_FAIL;
+    };
+    Advised AdviseNewSink(bool answersEvents)
+    {
+        Advised advised{TestSink::Create(answersEvents)};
+        advised.result = m_point->Advise(advised.sink.get(), &advised.cookie);
+        return advised;
+    }
+
+    // A refused Advise fails with the given result and holds nothing: no cookie, no reference.
+    void ExpectRefused(const Advised& advised, HRESULT expected)
+    {
+        EXPECT_EQ(advised.result, expected);
+        EXPECT_EQ(advised.cookie, 0u);
+        EXPECT_EQ(advised.sink->RefCount(), 1u);
+        EXPECT_EQ(m_core->SubscriptionCount(), 0u);
+        EXPECT_TRUE(m_core->AdvisedCookies().empty());
+    }
+
     com_ptr<FakeCore> m_core = FakeCore::Create();
     com_ptr<IConnectionPoint> m_point;
 };
@@ -682,23 +697,18 @@ TEST_F(EventsPointTest, OnlyTheEventsInterfaceHasAPoint)
 
 TEST_F(EventsPointTest, DefaultRefusesASinkWithoutEventsAndHoldsNothing)
 {
-    com_ptr<TestSink> sink = TestSink::Create(false);
-    DWORD cookie = 0xDEAD;
-    EXPECT_EQ(m_point->Advise(sink.get(), &cookie), CONNECT_E_CANNOTCONNECT);
-    EXPECT_EQ(cookie, 0u);
-    EXPECT_EQ(sink->RefCount(), 1u);
-    EXPECT_EQ(m_core->SubscriptionCount(), 0u);
-    EXPECT_TRUE(m_core->AdvisedCookies().empty());
+    ExpectRefused(AdviseNewSink(false), CONNECT_E_CANNOTCONNECT);
 }
 
 TEST_F(EventsPointTest, DefaultKeepsAnEventsSinkUntilUnadvise)
 {
-    com_ptr<TestSink> sink = TestSink::Create(true);
-    DWORD cookie = 0;
-    ASSERT_EQ(m_point->Advise(sink.get(), &cookie), S_OK);
+    const Advised advised = AdviseNewSink(true);
+    ASSERT_EQ(advised.result, S_OK);
+    const DWORD cookie = advised.cookie;
+    TestSink* sink = advised.sink.get();
     EXPECT_NE(cookie, 0u);
     EXPECT_EQ(sink->RefCount(), 2u);
-    EXPECT_EQ(m_core->SinkFor(cookie).get(), static_cast<IUnknown*>(sink.get()));
+    EXPECT_EQ(m_core->SinkFor(cookie).get(), static_cast<IUnknown*>(sink));
     EXPECT_EQ(m_core->AdvisedCookies(), std::vector<DWORD>{cookie});
 
     EXPECT_EQ(m_point->Unadvise(cookie), S_OK);
@@ -731,23 +741,18 @@ TEST_F(EventsPointTest, AcceptAnySinkGivesDistinctNonZeroCookies)
 TEST_F(EventsPointTest, RefusePolicyFailsWithTheChosenResult)
 {
     m_core->SetAdvisePolicy(AdvisePolicy::Refuse, CONNECT_E_ADVISELIMIT);
-    com_ptr<TestSink> sink = TestSink::Create(true);
-    DWORD cookie = 0xDEAD;
-    EXPECT_EQ(m_point->Advise(sink.get(), &cookie), CONNECT_E_ADVISELIMIT);
-    EXPECT_EQ(cookie, 0u);
-    EXPECT_EQ(sink->RefCount(), 1u);
+    ExpectRefused(AdviseNewSink(true), CONNECT_E_ADVISELIMIT);
     EXPECT_EQ(m_core->CallCount(PlayerCall::Advise), 1);
 }
 
 TEST_F(EventsPointTest, DyingCoreReleasesItsSinks)
 {
-    com_ptr<TestSink> sink = TestSink::Create(true);
-    DWORD cookie = 0;
-    ASSERT_EQ(m_point->Advise(sink.get(), &cookie), S_OK);
-    EXPECT_EQ(sink->RefCount(), 2u);
+    const Advised advised = AdviseNewSink(true);
+    ASSERT_EQ(advised.result, S_OK);
+    EXPECT_EQ(advised.sink->RefCount(), 2u);
     m_point.reset();
     m_core.reset();
-    EXPECT_EQ(sink->RefCount(), 1u);
+    EXPECT_EQ(advised.sink->RefCount(), 1u);
 }
 
 }  // namespace

@@ -6,17 +6,6 @@
 #include <new>
 #include <utility>
 
-namespace {
-
-LONG g_liveCores = 0;
-
-}  // namespace
-
-FakeCore::FakeCore()
-{
-    ::InterlockedIncrement(&g_liveCores);
-}
-
 FakeCore::~FakeCore()
 {
     // Take the sinks out first: releasing one may run its owner's clean-up.
@@ -27,12 +16,6 @@ FakeCore::~FakeCore()
     // The junk item's spare reference, unless a caller's stray Release has used it up.
     if (m_junkItem && m_junkItem->RefCount() >= 2)
         m_junkItem->Release();
-    ::InterlockedDecrement(&g_liveCores);
-}
-
-LONG FakeCore::LiveObjects()
-{
-    return g_liveCores;
 }
 
 com_ptr<FakeCore> FakeCore::Create()
@@ -100,87 +83,62 @@ com_ptr<IUnknown> FakeCore::SinkFor(DWORD cookie) const
 
 HRESULT STDMETHODCALLTYPE FakeCore::QueryInterface(REFIID iid, void** object)
 {
-    if (iid == __uuidof(IConnectionPointContainer)) {
-        const com_ptr<FakeCore> keepAlive(this);
-        HRESULT result;
-        if (EndIntercepted<void*>(Intercept(PlayerCall::QueryConnectionPointContainer, result), object, nullptr,
-                                  static_cast<IConnectionPointContainer*>(Junk())))
+    if (iid != __uuidof(IConnectionPointContainer))
+        return FakeDispatchObject::QueryInterface(iid, object);
+    return Scripted(
+        this, PlayerCall::QueryConnectionPointContainer, object,
+        [this] { return static_cast<IConnectionPointContainer*>(Junk()); },
+        [this, object](HRESULT result) {
+            *object = static_cast<IConnectionPointContainer*>(this);
+            AddRef();
             return result;
-        if (!object)
-            return E_POINTER;
-        *object = static_cast<IConnectionPointContainer*>(this);
-        AddRef();
-        return result;
-    }
-    return AnswerQuery(iid, object, static_cast<IWMPCore*>(this),
-                       {__uuidof(IUnknown), __uuidof(IDispatch), __uuidof(IWMPCore)});
-}
-
-ULONG STDMETHODCALLTYPE FakeCore::AddRef()
-{
-    return AddReference(m_refs);
-}
-
-ULONG STDMETHODCALLTYPE FakeCore::Release()
-{
-    return ReleaseReference(m_refs, [this] { delete this; });
+        });
 }
 
 HRESULT STDMETHODCALLTYPE FakeCore::get_playState(WMPPlayState* state)
 {
-    const com_ptr<FakeCore> keepAlive(this);
-    HRESULT result;
     // Junk that would start a capture if it were believed.
-    if (EndIntercepted(Intercept(PlayerCall::GetPlayState, result), state, wmppsUndefined, wmppsPlaying))
-        return result;
-    if (!state)
-        return E_POINTER;
-    *state = m_playState;
-    return result;
+    return Scripted(this, PlayerCall::GetPlayState, state, [] { return wmppsPlaying; },
+                    [this, state](HRESULT result) {
+                        *state = m_playState;
+                        return result;
+                    });
 }
 
 HRESULT STDMETHODCALLTYPE FakeCore::get_currentMedia(IWMPMedia** media)
 {
-    const com_ptr<FakeCore> keepAlive(this);
-    HRESULT result;
-    const Answer answer = Intercept(PlayerCall::GetCurrentMedia, result);
-    if (EndIntercepted<IWMPMedia*>(answer, media, nullptr, answer == Answer::Junk ? JunkItem() : nullptr))
-        return result;
-    if (!media)
-        return E_POINTER;
-    Tie(m_currentMedia.get());
-    *media = com_ptr<IWMPMedia>(m_currentMedia).detach();
-    return result;
+    return Scripted(this, PlayerCall::GetCurrentMedia, media, [this] { return JunkItem(); },
+                    [this, media](HRESULT result) {
+                        Tie(m_currentMedia.get());
+                        *media = com_ptr<IWMPMedia>(m_currentMedia).detach();
+                        return result;
+                    });
 }
 
 HRESULT STDMETHODCALLTYPE FakeCore::FindConnectionPoint(REFIID iid, IConnectionPoint** point)
 {
-    const com_ptr<FakeCore> keepAlive(this);
-    HRESULT result;
-    if (EndIntercepted<IConnectionPoint*>(Intercept(PlayerCall::FindConnectionPoint, result), point, nullptr,
-                                          static_cast<IConnectionPoint*>(Junk())))
-        return result;
-    if (!point)
-        return E_POINTER;
-    *point = nullptr;
-    if (iid != __uuidof(IWMPEvents))
-        return CONNECT_E_NOCONNECTION;
-    *point = FakeEventsPoint::Create(this).detach();
-    return *point ? result : E_OUTOFMEMORY;
+    return Scripted(this, PlayerCall::FindConnectionPoint, point,
+                    [this] { return static_cast<IConnectionPoint*>(Junk()); },
+                    [this, &iid, point](HRESULT result) {
+                        *point = nullptr;
+                        if (iid != __uuidof(IWMPEvents))
+                            return CONNECT_E_NOCONNECTION;
+                        *point = FakeEventsPoint::Create(this).detach();
+                        return *point ? result : E_OUTOFMEMORY;
+                    });
 }
 
 HRESULT FakeCore::Advise(IUnknown* sink, DWORD* cookie)
 {
-    const com_ptr<FakeCore> keepAlive(this);
-    HRESULT result;
-    if (EndIntercepted<DWORD>(Intercept(PlayerCall::Advise, result), cookie, 0, kJunkCookie))
-        return result;
-    if (!cookie)
-        return E_POINTER;
-    *cookie = 0;
-    if (!sink)
-        return E_POINTER;
+    return Scripted(this, PlayerCall::Advise, cookie, [] { return kJunkCookie; },
+                    [this, sink, cookie](HRESULT result) {
+                        *cookie = 0;
+                        return sink ? Subscribe(sink, cookie, result) : E_POINTER;
+                    });
+}
 
+HRESULT FakeCore::Subscribe(IUnknown* sink, DWORD* cookie, HRESULT result)
+{
     com_ptr<IUnknown> held;
     switch (m_advisePolicy) {
     case AdvisePolicy::Refuse:
@@ -229,17 +187,6 @@ HRESULT FakeCore::Unadvise(DWORD cookie)
 
 // Everything below is player surface that the plug-in never calls.
 
-HRESULT STDMETHODCALLTYPE FakeCore::GetTypeInfoCount(UINT*) { return E_NOTIMPL; }
-HRESULT STDMETHODCALLTYPE FakeCore::GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
-HRESULT STDMETHODCALLTYPE FakeCore::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*)
-{
-    return E_NOTIMPL;
-}
-HRESULT STDMETHODCALLTYPE FakeCore::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*,
-                                           EXCEPINFO*, UINT*)
-{
-    return E_NOTIMPL;
-}
 HRESULT STDMETHODCALLTYPE FakeCore::close() { return E_NOTIMPL; }
 HRESULT STDMETHODCALLTYPE FakeCore::get_URL(BSTR*) { return E_NOTIMPL; }
 HRESULT STDMETHODCALLTYPE FakeCore::put_URL(BSTR) { return E_NOTIMPL; }

@@ -3,9 +3,6 @@
 
 #include "tools/fake_player/fake_player.h"
 
-#include <algorithm>
-#include <initializer_list>
-
 // Hands out a scripted text as the player does: a fresh BSTR the caller frees, or null when the
 // text is absent. Returns result, or E_OUTOFMEMORY when the copy cannot be made.
 HRESULT AnswerText(const std::optional<std::wstring>& text, BSTR* out, HRESULT result);
@@ -15,47 +12,21 @@ HRESULT AnswerText(const std::optional<std::wstring>& text, BSTR* out, HRESULT r
 // it were believed.
 BSTR JunkText(const wchar_t* wanted);
 
-// Ends an intercepted call's out-value: true when the call must return at once, with the
-// value emptied or filled with junk.
-template <typename T>
-bool EndIntercepted(PlayerCallScript::Answer answer, T* out, T empty, T junk)
+template <typename Self, typename T, typename MakeJunk, typename Respond>
+HRESULT PlayerCallScript::Scripted(Self* self, PlayerCall call, T* out, MakeJunk junk, Respond respond)
 {
-    if (answer == PlayerCallScript::Answer::Normal)
-        return false;
-    if (out)
-        *out = answer == PlayerCallScript::Answer::Junk ? junk : empty;
-    return true;
-}
-
-// QueryInterface of an object that is `as` under each of the answered interfaces and nothing
-// else.
-template <typename Interface>
-HRESULT AnswerQuery(REFIID iid, void** object, Interface* as, std::initializer_list<IID> answered)
-{
-    if (!object)
+    // The hook may release the object.
+    const com_ptr<Self> keepAlive(self);
+    HRESULT result;
+    const Answer answer = Intercept(call, result);
+    if (answer != Answer::Normal) {
+        if (out)
+            *out = answer == Answer::Junk ? static_cast<T>(junk()) : T{};
+        return result;
+    }
+    if (!out)
         return E_POINTER;
-    *object = nullptr;
-    if (std::find(answered.begin(), answered.end(), iid) == answered.end())
-        return E_NOINTERFACE;
-    *object = as;
-    as->AddRef();
-    return S_OK;
-}
-
-// The reference counts of the fakes, as the player's own objects keep theirs: the count after
-// the change; the last release runs destroy.
-inline ULONG AddReference(LONG& refs)
-{
-    return static_cast<ULONG>(::InterlockedIncrement(&refs));
-}
-
-template <typename Destroy>
-ULONG ReleaseReference(LONG& refs, Destroy destroy)
-{
-    const LONG left = ::InterlockedDecrement(&refs);
-    if (left == 0)
-        destroy();
-    return static_cast<ULONG>(left);
+    return respond(result);
 }
 
 // The junk container and connection point of a failing QueryInterface or

@@ -7,29 +7,12 @@
 
 namespace {
 
-LONG g_liveMedia = 0;
-
 const wchar_t kMediaTypeName[] = L"MediaType";
 // What failing calls leave in their out-values when told to leave junk.
 const wchar_t kJunkWord[] = L"JUNK";
 constexpr LONG kJunkCount = 3;
 
 }  // namespace
-
-FakeMedia::FakeMedia()
-{
-    ::InterlockedIncrement(&g_liveMedia);
-}
-
-FakeMedia::~FakeMedia()
-{
-    ::InterlockedDecrement(&g_liveMedia);
-}
-
-LONG FakeMedia::LiveObjects()
-{
-    return g_liveMedia;
-}
 
 com_ptr<FakeMedia> FakeMedia::Create()
 {
@@ -70,71 +53,44 @@ void FakeMedia::SetSourceUrl(std::optional<std::wstring> url)
     m_sourceUrl = std::move(url);
 }
 
-HRESULT STDMETHODCALLTYPE FakeMedia::QueryInterface(REFIID iid, void** object)
-{
-    return AnswerQuery(iid, object, static_cast<IWMPMedia*>(this),
-                       {__uuidof(IUnknown), __uuidof(IDispatch), __uuidof(IWMPMedia)});
-}
-
-ULONG STDMETHODCALLTYPE FakeMedia::AddRef()
-{
-    return AddReference(m_refs);
-}
-
-ULONG STDMETHODCALLTYPE FakeMedia::Release()
-{
-    return ReleaseReference(m_refs, [this] { delete this; });
-}
-
 HRESULT STDMETHODCALLTYPE FakeMedia::get_sourceURL(BSTR* url)
 {
-    const com_ptr<FakeMedia> keepAlive(this);
-    HRESULT result;
-    if (EndIntercepted<BSTR>(Intercept(PlayerCall::GetSourceUrl, result), url, nullptr, JunkText(kJunkWord)))
-        return result;
-    if (!url)
-        return E_POINTER;
-    return AnswerText(m_sourceUrl, url, result);
+    return Scripted(this, PlayerCall::GetSourceUrl, url, [] { return JunkText(kJunkWord); },
+                    [this, url](HRESULT result) { return AnswerText(m_sourceUrl, url, result); });
 }
 
 HRESULT STDMETHODCALLTYPE FakeMedia::get_attributeCount(LONG* count)
 {
-    const com_ptr<FakeMedia> keepAlive(this);
-    HRESULT result;
-    if (EndIntercepted<LONG>(Intercept(PlayerCall::GetAttributeCount, result), count, 0, kJunkCount))
-        return result;
-    if (!count)
-        return E_POINTER;
-    *count = m_attributeCount.value_or(static_cast<LONG>(m_attributes.size()));
-    return result;
+    return Scripted(this, PlayerCall::GetAttributeCount, count, [] { return kJunkCount; },
+                    [this, count](HRESULT result) {
+                        *count = m_attributeCount.value_or(static_cast<LONG>(m_attributes.size()));
+                        return result;
+                    });
 }
 
 HRESULT STDMETHODCALLTYPE FakeMedia::getAttributeName(LONG index, BSTR* name)
 {
-    const com_ptr<FakeMedia> keepAlive(this);
-    HRESULT result;
     // A name the capture looks for: believed, it would read that attribute's value.
-    if (EndIntercepted<BSTR>(Intercept(PlayerCall::GetAttributeName, result), name, nullptr, JunkText(L"Title")))
-        return result;
-    if (!name)
-        return E_POINTER;
-    *name = nullptr;
-    if (index < 0 || static_cast<std::size_t>(index) >= m_attributes.size())
-        return E_INVALIDARG;
-    return AnswerText(m_attributes[static_cast<std::size_t>(index)].name, name, result);
+    return Scripted(this, PlayerCall::GetAttributeName, name, [] { return JunkText(L"Title"); },
+                    [this, index, name](HRESULT result) {
+                        *name = nullptr;
+                        if (index < 0 || static_cast<std::size_t>(index) >= m_attributes.size())
+                            return E_INVALIDARG;
+                        return AnswerText(m_attributes[static_cast<std::size_t>(index)].name, name, result);
+                    });
 }
 
 HRESULT STDMETHODCALLTYPE FakeMedia::getItemInfo(BSTR name, BSTR* value)
 {
-    const com_ptr<FakeMedia> keepAlive(this);
-    HRESULT result;
     // Believed, a junk media type makes any item a song.
     const bool askedForType = name && std::wcscmp(name, kMediaTypeName) == 0;
-    if (EndIntercepted<BSTR>(Intercept(PlayerCall::GetItemInfo, result), value, nullptr,
-                             JunkText(askedForType ? L"audio" : kJunkWord)))
-        return result;
-    if (!value)
-        return E_POINTER;
+    return Scripted(this, PlayerCall::GetItemInfo, value,
+                    [askedForType] { return JunkText(askedForType ? L"audio" : kJunkWord); },
+                    [this, name, value](HRESULT result) { return AnswerItemInfo(name, value, result); });
+}
+
+HRESULT FakeMedia::AnswerItemInfo(BSTR name, BSTR* value, HRESULT result) const
+{
     *value = nullptr;
     if (!name)
         return result;
@@ -148,17 +104,6 @@ HRESULT STDMETHODCALLTYPE FakeMedia::getItemInfo(BSTR name, BSTR* value)
 
 // Everything below is player surface that the plug-in never calls.
 
-HRESULT STDMETHODCALLTYPE FakeMedia::GetTypeInfoCount(UINT*) { return E_NOTIMPL; }
-HRESULT STDMETHODCALLTYPE FakeMedia::GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
-HRESULT STDMETHODCALLTYPE FakeMedia::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*)
-{
-    return E_NOTIMPL;
-}
-HRESULT STDMETHODCALLTYPE FakeMedia::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*,
-                                            EXCEPINFO*, UINT*)
-{
-    return E_NOTIMPL;
-}
 HRESULT STDMETHODCALLTYPE FakeMedia::get_isIdentical(IWMPMedia*, VARIANT_BOOL*)
 {
     return E_NOTIMPL;

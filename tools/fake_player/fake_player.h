@@ -5,6 +5,7 @@
 
 #include "framework/unique_handle.h"
 #include "plugin/player_interface.h"
+#include "tools/fake_player/fake_com_object.h"
 
 #include <ocidl.h>
 #include <olectl.h>
@@ -71,6 +72,11 @@ public:
 protected:
     // Runs a pending hook, counts one call and sets result to the injected result, or S_OK.
     Answer Intercept(PlayerCall call, HRESULT& result);
+    // A call of the fake's own with one out-value: keeps self alive through it, intercepts it
+    // and returns at once, with the value emptied or set to junk() (made only then), or with
+    // E_POINTER when out is null; else answers respond(result), result as Intercept sets it.
+    template <typename Self, typename T, typename MakeJunk, typename Respond>
+    HRESULT Scripted(Self* self, PlayerCall call, T* out, MakeJunk junk, Respond respond);
 
     // Once the owner's flag turns false, every call answers as set by InjectOnceOwnerIsGone.
     void TieToOwner(std::shared_ptr<const bool> ownerAlive) { m_ownerAlive = std::move(ownerAlive); }
@@ -95,7 +101,10 @@ struct FakeAttribute {
     std::optional<std::wstring> value;
 };
 
-class FakeMedia final : public IWMPMedia, public PlayerCallScript {
+// RefCount() and LiveObjects() (the FakeMedia objects alive in the process, to catch leaked or
+// over-released items) come with the COM plumbing; QueryInterface answers IUnknown, IDispatch
+// and IWMPMedia; IDispatch is not implemented.
+class FakeMedia final : public FakeDispatchObject<FakeMedia, IWMPMedia>, public PlayerCallScript {
 public:
     static com_ptr<FakeMedia> Create();
     // The attributes in the given order (index 0 first), then ("MediaType", mediaType) when a
@@ -121,24 +130,6 @@ public:
         InjectOnceOwnerIsGone(result, answer);
     }
 
-    ULONG RefCount() const { return static_cast<ULONG>(m_refs); }
-    // FakeMedia objects alive in the process, to catch leaked or over-released items.
-    static LONG LiveObjects();
-
-    // IUnknown: IUnknown, IDispatch and IWMPMedia.
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-
-    // IDispatch: not implemented.
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT nameCount,
-                                            LCID lcid, DISPID* ids) override;
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags,
-                                     DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
-                                     UINT* argError) override;
-
     // IWMPMedia: get_sourceURL, get_attributeCount, getAttributeName and getItemInfo answer
     // from the script; the rest are not implemented.
     HRESULT STDMETHODCALLTYPE get_isIdentical(IWMPMedia* other, VARIANT_BOOL* same) override;
@@ -162,11 +153,14 @@ public:
 
 private:
     friend class FakeCore;
+    friend class FakeDispatchObject<FakeMedia, IWMPMedia>;
 
-    FakeMedia();
-    ~FakeMedia();
+    FakeMedia() = default;
+    ~FakeMedia() = default;
 
-    LONG m_refs = 0;
+    // getItemInfo's normal answer.
+    HRESULT AnswerItemInfo(BSTR name, BSTR* value, HRESULT result) const;
+
     std::vector<FakeAttribute> m_attributes;
     std::optional<LONG> m_attributeCount;
     std::optional<std::wstring> m_sourceUrl;
@@ -183,7 +177,11 @@ enum class AdvisePolicy {
 class FakeEventsPoint;
 class JunkObject;
 
-class FakeCore final : public IWMPCore, public IConnectionPointContainer, public PlayerCallScript {
+// RefCount() and LiveObjects() (the FakeCore objects alive in the process; a connection point
+// handed out holds its core, so a leaked point shows here too) come with the COM plumbing;
+// IDispatch is not implemented.
+class FakeCore final : public FakeDispatchObject<FakeCore, IWMPCore, IConnectionPointContainer>,
+                       public PlayerCallScript {
 public:
     static com_ptr<FakeCore> Create();
 
@@ -204,29 +202,13 @@ public:
     // any sink is accepted), or null.
     com_ptr<IUnknown> SinkFor(DWORD cookie) const;
 
-    ULONG RefCount() const { return static_cast<ULONG>(m_refs); }
-    // FakeCore objects alive in the process. A connection point handed out holds its core, so a
-    // leaked point shows here too.
-    static LONG LiveObjects();
-
     // Whether the plug-in touched any junk this core handed out (InjectedAnswer::Junk): called
     // or released the junk item, container or point, or unadvised the junk cookie.
     bool JunkTouched() const;
     static constexpr DWORD kJunkCookie = 0x4A554E4B;
 
-    // IUnknown: IUnknown, IDispatch, IWMPCore and IConnectionPointContainer.
+    // QueryInterface: IUnknown, IDispatch, IWMPCore and IConnectionPointContainer.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-
-    // IDispatch: not implemented.
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT nameCount,
-                                            LCID lcid, DISPID* ids) override;
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags,
-                                     DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
-                                     UINT* argError) override;
 
     // IWMPCore: get_playState and get_currentMedia answer from the script; the rest are not
     // implemented.
@@ -258,11 +240,14 @@ public:
 
 private:
     friend class FakeEventsPoint;
+    friend class FakeDispatchObject<FakeCore, IWMPCore, IConnectionPointContainer>;
 
-    FakeCore();
+    FakeCore() = default;
     ~FakeCore();
 
     HRESULT Advise(IUnknown* sink, DWORD* cookie);
+    // Advise's normal answer, for a sink given: holds it as the advise policy says.
+    HRESULT Subscribe(IUnknown* sink, DWORD* cookie, HRESULT result);
     HRESULT Unadvise(DWORD cookie);
 
     // The junk item handed out by a failing get_currentMedia: made on first use, held with a
@@ -278,7 +263,6 @@ private:
         com_ptr<IUnknown> sink;
     };
 
-    LONG m_refs = 0;
     WMPPlayState m_playState = wmppsUndefined;
     com_ptr<IWMPMedia> m_currentMedia;
     AdvisePolicy m_advisePolicy = AdvisePolicy::RequireEventsSink;

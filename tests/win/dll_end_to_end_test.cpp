@@ -9,6 +9,7 @@
 #include "tests/win/menu_watcher.h"
 #include "tests/win/settings_registry.h"
 #include "tools/dll_watch/dll_watch.h"
+#include "tools/dll_watch/hosted_plugin.h"
 #include "tools/dll_watch/thread_windows.h"
 #include "tools/fake_player/fake_player.h"
 
@@ -18,6 +19,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -27,9 +29,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace std::string_literals;
-
-using GetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-using CanUnloadNowFunction = HRESULT(STDAPICALLTYPE*)();
 
 // {921BC298-60F8-4557-A01D-ECEE7CC020A1}
 constexpr CLSID kPluginClass = {0x921bc298, 0x60f8, 0x4557, {0xa0, 0x1d, 0xec, 0xee, 0x7c, 0xc0, 0x20, 0xa1}};
@@ -89,46 +88,33 @@ protected:
         // No update check on the first tick, and no balloons, unless a test asks for them.
         ASSERT_TRUE(WriteSetting("Check updates", 0));
         ASSERT_TRUE(WriteSetting("Tip enabled", 0));
-        m_comStarted = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     }
 
     void TearDown() override
     {
-        if (m_plugin)
-            m_plugin->SetCore(nullptr);
-        m_plugin.reset();
-        m_factory.reset();
-        m_watch.reset();
-        m_core.reset();
+        // The host lets go in the player's order, its core after the DLL.
+        m_host.reset();
         DeleteSettingsKey();
-        if (m_comStarted)
-            ::CoUninitialize();
     }
 
     void LoadDll()
     {
         // The page a double-click opens is only recorded: no browser starts from a test.
-        m_watch = DllWatch::Load(DllPath(), DllWatchOptions{false});
-        ASSERT_TRUE(m_watch) << DllPath();
-        ASSERT_TRUE(m_watch->WatchedFromStart());
+        m_host = HostedPlugin::Load(DllPath(), DllWatchOptions{false});
+        ASSERT_TRUE(m_host) << DllPath();
+        ASSERT_TRUE(Watch().WatchedFromStart());
     }
 
-    template <typename Function>
-    Function Export(const char* name) const
-    {
-        return reinterpret_cast<Function>(::GetProcAddress(m_watch->Module(), name));
-    }
+    DllWatch& Watch() const { return m_host->Watch(); }
 
     // As the player does: the class factory, one plug-in object, and the core handed to it.
     void CreatePlugin()
     {
-        const auto getClassObject = Export<GetClassObjectFunction>("DllGetClassObject");
-        ASSERT_TRUE(getClassObject);
-        ASSERT_EQ(getClassObject(kPluginClass, IID_IClassFactory, m_factory.put_void()), S_OK);
-        ASSERT_EQ(m_factory->CreateInstance(nullptr, __uuidof(IWMPPluginUI), m_plugin.put_void()), S_OK);
+        ASSERT_TRUE(m_host->ClassObjectExport());
+        ASSERT_EQ(m_host->CreateFromFactory(kPluginClass), S_OK);
         m_core = FakeCore::Create();
         // The player's answer to the events subscription plays no part here.
-        m_plugin->SetCore(m_core.get());
+        m_host->HandCore(m_core.get());
     }
 
     void Play(const com_ptr<FakeMedia>& item)
@@ -143,8 +129,8 @@ protected:
         return ::PumpUntil(done, static_cast<DWORD>(std::chrono::milliseconds(kDeadline).count()), 50);
     }
 
-    std::vector<NotifyIconCall> NotifyIconCalls() const { return m_watch->CallsOf<NotifyIconCall>(); }
-    std::vector<ShellExecuteCall> ShellExecuteCalls() const { return m_watch->CallsOf<ShellExecuteCall>(); }
+    std::vector<NotifyIconCall> NotifyIconCalls() const { return Watch().CallsOf<NotifyIconCall>(); }
+    std::vector<ShellExecuteCall> ShellExecuteCalls() const { return Watch().CallsOf<ShellExecuteCall>(); }
 
     // Index among all events of the first icon call at or after from that matches.
     template <typename Predicate>
@@ -152,7 +138,7 @@ protected:
     {
         std::optional<std::size_t> found;
         PumpUntil([&] {
-            const std::vector<WatchedCall> events = m_watch->Events();
+            const std::vector<WatchedCall> events = Watch().Events();
             for (std::size_t i = from; i < events.size(); ++i) {
                 if (events[i].notifyIcon() && matches(*events[i].notifyIcon())) {
                     found = i;
@@ -176,10 +162,7 @@ protected:
         return PumpUntil([&] { return m_core->CallCount(PlayerCall::GetPlayState) >= start + ticks; });
     }
 
-    bool m_comStarted = false;
-    std::unique_ptr<DllWatch> m_watch;
-    com_ptr<IClassFactory> m_factory;
-    com_ptr<IWMPPluginUI> m_plugin;
+    std::unique_ptr<HostedPlugin> m_host;
     com_ptr<FakeCore> m_core;
 };
 
@@ -225,7 +208,7 @@ TEST_F(BuiltDllTest, LoadingAddsTheStoppedIconAndUnloadingRemovesIt)
     EXPECT_EQ(add.icon, IconPicture::Idle);
     EXPECT_EQ(add.szTip, kStoppedTip);
 
-    EXPECT_TRUE(m_watch->Unload());
+    EXPECT_TRUE(m_host->Unload());
     calls = NotifyIconCalls();
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[1].message, static_cast<DWORD>(NIM_DELETE));
@@ -241,7 +224,7 @@ TEST_F(BuiltDllTest, UnloadingWritesAllFiveSettingsKeepingTheLoadedValues)
     LoadDll();
     // Start-up read the key; the exit writes every value back, so a key emptied meanwhile fills.
     ASSERT_EQ(::RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKeyPath), ERROR_SUCCESS);
-    ASSERT_TRUE(m_watch->Unload());
+    ASSERT_TRUE(m_host->Unload());
 
     const struct {
         const char* name;
@@ -266,22 +249,47 @@ TEST_F(BuiltDllTest, UnloadingWritesAllFiveSettingsKeepingTheLoadedValues)
 TEST_F(BuiltDllTest, ExportsServeOnlyThePluginClassAndTellWhenTheModuleIsInUse)
 {
     LoadDll();
-    const auto getClassObject = Export<GetClassObjectFunction>("DllGetClassObject");
-    const auto canUnloadNow = Export<CanUnloadNowFunction>("DllCanUnloadNow");
+    const auto getClassObject = m_host->ClassObjectExport();
+    const auto canUnloadNow = m_host->CanUnloadNowExport();
     ASSERT_TRUE(getClassObject);
     ASSERT_TRUE(canUnloadNow);
 
-    EXPECT_EQ(getClassObject(IID_IClassFactory, IID_IClassFactory, m_factory.put_void()), CLASS_E_CLASSNOTAVAILABLE);
-    EXPECT_FALSE(m_factory);
+    com_ptr<IClassFactory> refused;
+    EXPECT_EQ(getClassObject(IID_IClassFactory, IID_IClassFactory, refused.put_void()), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_FALSE(refused);
     EXPECT_EQ(getClassObject(kPluginClass, IID_IClassFactory, nullptr), E_POINTER);
     EXPECT_EQ(canUnloadNow(), S_OK);
 
     CreatePlugin();
-    m_factory.reset();
+    m_host->ReleaseFactory();
     EXPECT_EQ(canUnloadNow(), S_FALSE);
-    m_plugin->SetCore(nullptr);
-    m_plugin.reset();
+    m_host->TakeCore();
+    m_host->ReleasePlugin();
     EXPECT_EQ(canUnloadNow(), S_OK);
+}
+
+TEST_F(BuiltDllTest, HostLetsGoInThePlayersOrderAndTheCoreOutlivesTheDll)
+{
+    LoadDll();
+    CreatePlugin();
+    EXPECT_TRUE(m_host->ObjectFromWatchedModule());
+    // From here only the host and the plug-in hold the core.
+    m_core.reset();
+    std::optional<int> coresAtExit;
+    Watch().SetCallback([&](const WatchedCall& call) {
+        if (call.notifyIcon() && call.notifyIcon()->message == NIM_DELETE)
+            coresAtExit = FakeCore::LiveObjects();
+    });
+
+    // The object and the factory are still held: the unload takes them back first.
+    EXPECT_TRUE(m_host->Unload());
+    Watch().SetCallback({});
+    EXPECT_FALSE(m_host->Plugin());
+    EXPECT_FALSE(m_host->Factory());
+    // The DLL's exit ran with the core still alive, and the host let it go afterwards.
+    ASSERT_TRUE(coresAtExit);
+    EXPECT_EQ(*coresAtExit, 1);
+    EXPECT_EQ(FakeCore::LiveObjects(), 0);
 }
 
 // --- The road of two songs -----------------------------------------------------------------
@@ -298,7 +306,7 @@ TEST_F(DllEndToEndTest, TwoSongsAreLookedUpOnceEachAndTheIconFollowsThePlayer)
     Play(RainSong());
     const std::optional<std::size_t> found = WaitForState(0, IconPicture::Found, kFoundTip);
     ASSERT_TRUE(found);
-    const std::vector<WatchedCall> afterFound = m_watch->Events();
+    const std::vector<WatchedCall> afterFound = Watch().Events();
     const NotifyIconCall& foundCall = *afterFound[*found].notifyIcon();
     EXPECT_EQ(foundCall.szInfoTitle, "Rain Song");
     EXPECT_EQ(foundCall.szInfo, "Click here for lyrics");
@@ -316,7 +324,7 @@ TEST_F(DllEndToEndTest, TwoSongsAreLookedUpOnceEachAndTheIconFollowsThePlayer)
     const std::optional<std::size_t> hidden = WaitForIconCall(
         *shown + 1, [](const NotifyIconCall& call) { return call.uFlags == NIF_INFO && call.szInfo.empty(); });
     ASSERT_TRUE(hidden);
-    const std::vector<WatchedCall> afterBalloon = m_watch->Events();
+    const std::vector<WatchedCall> afterBalloon = Watch().Events();
     const NotifyIconCall& shownCall = *afterBalloon[*shown].notifyIcon();
     EXPECT_EQ(shownCall.icon, IconPicture::Found);
     EXPECT_EQ(shownCall.szInfoTitle, "Rain Song");
@@ -344,12 +352,11 @@ TEST_F(DllEndToEndTest, TwoSongsAreLookedUpOnceEachAndTheIconFollowsThePlayer)
     m_core->SetPlayState(wmppsStopped);
     EXPECT_TRUE(WaitForState(*notFound, IconPicture::Idle, kStoppedTip));
 
-    const auto canUnloadNow = Export<CanUnloadNowFunction>("DllCanUnloadNow");
-    EXPECT_EQ(m_plugin->SetCore(nullptr), S_OK);
-    m_plugin.reset();
-    m_factory.reset();
-    EXPECT_EQ(canUnloadNow(), S_OK);
-    EXPECT_TRUE(m_watch->Unload());
+    EXPECT_EQ(m_host->TakeCore(), S_OK);
+    m_host->ReleasePlugin();
+    m_host->ReleaseFactory();
+    EXPECT_EQ(m_host->CanUnloadNow(), S_OK);
+    EXPECT_TRUE(m_host->Unload());
     const std::vector<NotifyIconCall> calls = NotifyIconCalls();
     EXPECT_EQ(calls.back().message, static_cast<DWORD>(NIM_DELETE));
     // The DLL gave back every player object it was handed.
@@ -376,7 +383,7 @@ TEST_F(BuiltDllTest, PollsFollowThePlayerThroughPlayingAndStoppedWithoutALookupF
         EXPECT_EQ(call.szTip, kStoppedTip);
     }
 
-    const std::size_t before = m_watch->Events().size();
+    const std::size_t before = Watch().Events().size();
     m_core->SetPlayState(wmppsStopped);
     EXPECT_TRUE(WaitForState(before, IconPicture::Idle, kStoppedTip));
 }
@@ -429,7 +436,7 @@ TEST_F(BuiltDllTest, PropertyPageOpensTheSettingsDialogAndReturnsWhenItCloses)
                             return true;
                         }},
                         kDialogLimitMs);
-    EXPECT_EQ(m_plugin->DisplayPropertyPage(nullptr), S_OK);
+    EXPECT_EQ(m_host->Plugin()->DisplayPropertyPage(nullptr), S_OK);
     EXPECT_TRUE(driver.Completed()) << driver.Outcome();
     EXPECT_TRUE(seen);
     EXPECT_EQ(FindDialog("Tunelore Settings"), nullptr);
@@ -466,7 +473,7 @@ TEST_P(DoubleClickTest, OpensTheFoundPageOnlyWhenItIsAWebAddress)
     const HWND window = NotifierWindow();
     ASSERT_TRUE(window);
 
-    const std::size_t before = m_watch->Events().size();
+    const std::size_t before = Watch().Events().size();
     ASSERT_TRUE(::PostMessageA(window, kIconCallbackMessage, 0, WM_LBUTTONDBLCLK));
     // The double-click removes the balloon and then opens the page in the same handler: once
     // the removal shows, the page has been opened or refused.
@@ -511,20 +518,20 @@ TEST_F(BuiltDllTest, WatcherTellsTheModulePicturesApartAtEitherSize)
         SCOPED_TRACE(std::to_string(icon.id) + " at " + std::to_string(icon.size));
         // A handle of its own, never the one a shared load would give.
         const HICON handle = static_cast<HICON>(
-            ::LoadImageA(m_watch->Module(), MAKEINTRESOURCEA(icon.id), IMAGE_ICON, icon.size, icon.size, 0));
+            ::LoadImageA(m_host->Module(), MAKEINTRESOURCEA(icon.id), IMAGE_ICON, icon.size, icon.size, 0));
         ASSERT_TRUE(handle);
-        EXPECT_EQ(m_watch->Identify(handle), icon.expected);
+        EXPECT_EQ(Watch().Identify(handle), icon.expected);
         ::DestroyIcon(handle);
     }
-    EXPECT_EQ(m_watch->Identify(::LoadIconA(nullptr, IDI_APPLICATION)), IconPicture::Other);
-    EXPECT_EQ(m_watch->Identify(nullptr), IconPicture::None);
+    EXPECT_EQ(Watch().Identify(::LoadIconA(nullptr, IDI_APPLICATION)), IconPicture::Other);
+    EXPECT_EQ(Watch().Identify(nullptr), IconPicture::None);
 }
 
 TEST_F(BuiltDllTest, WatcherServesOneDllAtATime)
 {
     LoadDll();
     EXPECT_FALSE(DllWatch::Load(DllPath()));
-    m_watch.reset();
+    m_host.reset();
     LoadDll();
 }
 

@@ -12,6 +12,7 @@
 #include "tests/win/lyrics_service_client.h"
 #include "tests/win/settings_registry.h"
 #include "tools/dll_watch/dll_watch.h"
+#include "tools/dll_watch/hosted_plugin.h"
 #include "tools/dll_watch/thread_windows.h"
 #include "tools/fake_player/fake_player.h"
 
@@ -20,6 +21,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -27,9 +29,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-using GetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-using CanUnloadNowFunction = HRESULT(STDAPICALLTYPE*)();
 
 // {921BC298-60F8-4557-A01D-ECEE7CC020A1}
 constexpr CLSID kPluginClass = {0x921bc298, 0x60f8, 0x4557, {0xa0, 0x1d, 0xec, 0xee, 0x7c, 0xc0, 0x20, 0xa1}};
@@ -75,7 +74,6 @@ protected:
             ASSERT_NO_FATAL_FAILURE(ConnectToService(m_port, m_proxy, m_service));
             ASSERT_TRUE(m_service.setVersion("9.9"));
         }
-        m_comStarted = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
         s_active = this;
     }
 
@@ -84,28 +82,20 @@ protected:
         if (m_timer != 0)
             ::KillTimer(nullptr, m_timer);
         s_active = nullptr;
-        m_plugin.reset();
-        m_watch.reset();
-        m_core.reset();
+        m_host.reset();
         DeleteSettingsKey();
-        if (m_comStarted)
-            ::CoUninitialize();
     }
 
     // As the player does: the class factory, one plug-in object with the core, the factory let go.
     void LoadAndCreate()
     {
-        m_watch = DllWatch::Load(DllPath(), DllWatchOptions{false});
-        ASSERT_TRUE(m_watch) << DllPath();
-        m_canUnloadNow = reinterpret_cast<CanUnloadNowFunction>(::GetProcAddress(m_watch->Module(), "DllCanUnloadNow"));
-        const auto getClassObject =
-            reinterpret_cast<GetClassObjectFunction>(::GetProcAddress(m_watch->Module(), "DllGetClassObject"));
-        ASSERT_TRUE(m_canUnloadNow && getClassObject);
-        com_ptr<IClassFactory> factory;
-        ASSERT_EQ(getClassObject(kPluginClass, IID_IClassFactory, factory.put_void()), S_OK);
-        ASSERT_EQ(factory->CreateInstance(nullptr, __uuidof(IWMPPluginUI), m_plugin.put_void()), S_OK);
+        m_host = HostedPlugin::Load(DllPath(), DllWatchOptions{false});
+        ASSERT_TRUE(m_host) << DllPath();
+        ASSERT_TRUE(m_host->CanUnloadNowExport() && m_host->ClassObjectExport());
+        ASSERT_EQ(m_host->CreateFromFactory(kPluginClass), S_OK);
+        m_host->ReleaseFactory();
         m_core = FakeCore::Create();
-        m_plugin->SetCore(m_core.get());
+        m_host->HandCore(m_core.get());
         // What exit writes back shows only in a key emptied after start-up has read it.
         ASSERT_EQ(::RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKeyPath), ERROR_SUCCESS);
         m_window = NotifierWindow();
@@ -113,16 +103,6 @@ protected:
     }
 
     bool DllMapped() const { return ::GetModuleHandleA(DllPath().c_str()) != nullptr; }
-
-    // The host's tidy-up: COM's for the DLLs it loaded, and COM's step by hand for this one.
-    HRESULT TidyUp()
-    {
-        ::CoFreeUnusedLibrariesEx(0, 0);
-        const HRESULT answer = m_canUnloadNow();
-        if (answer == S_OK)
-            m_watch->Unload();
-        return answer;
-    }
 
     // The loop of this case, seen from inside it: its window, or null while it is not running.
     HWND LoopWindow() const
@@ -161,8 +141,8 @@ protected:
         if (loop == nullptr)
             return;
         m_actedInside = true;
-        m_plugin.reset();
-        m_answerInside = TidyUp();
+        m_host->ReleasePlugin();
+        m_answerInside = m_host->UnloadIfUnused();
         m_mappedInside = DllMapped();
         Close();
     }
@@ -203,10 +183,7 @@ protected:
     const int m_port = LyricsServicePort();
     ProxyScope m_proxy;
     LyricsServiceControl m_service{m_port};
-    bool m_comStarted = false;
-    std::unique_ptr<DllWatch> m_watch;
-    CanUnloadNowFunction m_canUnloadNow = nullptr;
-    com_ptr<IWMPPluginUI> m_plugin;
+    std::unique_ptr<HostedPlugin> m_host;
     com_ptr<FakeCore> m_core;
     HWND m_window = nullptr;
     UINT_PTR m_timer = 0;
@@ -231,7 +208,7 @@ TEST_P(NestedLoopUnloadTest, DllStaysUnderItsLoopAndUnloadsAtTheNextRequest)
         break;
     case Loop::PropertyPage: {
         // The player's own call: the object it is made on goes away inside it.
-        IWMPPluginUI* const plugin = m_plugin.get();
+        IWMPPluginUI* const plugin = m_host->Plugin();
         EXPECT_EQ(plugin->DisplayPropertyPage(nullptr), S_OK);
         break;
     }
@@ -251,16 +228,16 @@ TEST_P(NestedLoopUnloadTest, DllStaysUnderItsLoopAndUnloadsAtTheNextRequest)
     // Inside the loop the host heard "not now", and the DLL stayed.
     EXPECT_EQ(m_answerInside, S_FALSE);
     EXPECT_TRUE(m_mappedInside);
-    EXPECT_FALSE(m_plugin);
+    EXPECT_FALSE(m_host->Plugin());
     ASSERT_TRUE(DllMapped());
 
     // Back in the host's own loop, with every loop of the DLL returned: the next request
     // unloads it, and its exit ran in full.
-    EXPECT_EQ(TidyUp(), S_OK);
+    EXPECT_EQ(m_host->UnloadIfUnused(), S_OK);
     EXPECT_FALSE(DllMapped());
     EXPECT_EQ(NotifierWindow(), nullptr);
     std::vector<DWORD> messages;
-    for (const NotifyIconCall& call : m_watch->CallsOf<NotifyIconCall>())
+    for (const NotifyIconCall& call : m_host->Watch().CallsOf<NotifyIconCall>())
         messages.push_back(call.message);
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back(), static_cast<DWORD>(NIM_DELETE));

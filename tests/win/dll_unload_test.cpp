@@ -9,6 +9,7 @@
 #include "tests/win/lyrics_service_client.h"
 #include "tests/win/process_counts.h"
 #include "tests/win/settings_registry.h"
+#include "tools/dll_watch/hosted_plugin.h"
 #include "tools/fake_player/fake_player.h"
 
 #include <windows.h>
@@ -19,13 +20,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 namespace {
-
-using GetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 
 // {921BC298-60F8-4557-A01D-ECEE7CC020A1}
 constexpr CLSID kPluginClass = {0x921bc298, 0x60f8, 0x4557, {0xa0, 0x1d, 0xec, 0xee, 0x7c, 0xc0, 0x20, 0xa1}};
@@ -153,16 +153,12 @@ TEST_F(DllUnloadTest, UnloadAfterALookupRanOutOfTimeLeavesNothingToCallBack)
     // A byte of the head every second: each read ends in time, the whole never does.
     ASSERT_TRUE(m_service.scheduleNext({{"drip", "1"}}));
 
-    HMODULE module = ::LoadLibraryA(DllPath().c_str());
-    ASSERT_TRUE(module) << DllPath();
-    const auto getClassObject = reinterpret_cast<GetClassObjectFunction>(::GetProcAddress(module, "DllGetClassObject"));
-    ASSERT_TRUE(getClassObject);
-    com_ptr<IClassFactory> factory;
-    com_ptr<IWMPPluginUI> plugin;
-    ASSERT_EQ(getClassObject(kPluginClass, IID_IClassFactory, factory.put_void()), S_OK);
-    ASSERT_EQ(factory->CreateInstance(nullptr, __uuidof(IWMPPluginUI), plugin.put_void()), S_OK);
+    const std::unique_ptr<HostedPlugin> host = HostedPlugin::Load(DllPath(), DllWatchOptions{false});
+    ASSERT_TRUE(host) << DllPath();
+    ASSERT_TRUE(host->ClassObjectExport());
+    ASSERT_EQ(host->CreateFromFactory(kPluginClass), S_OK);
     com_ptr<FakeCore> core = FakeCore::Create();
-    plugin->SetCore(core.get());
+    host->HandCore(core.get());
     com_ptr<FakeMedia> song = RainSong();
     core->SetCurrentMedia(song.get());
     core->SetPlayState(wmppsPlaying);
@@ -188,10 +184,8 @@ TEST_F(DllUnloadTest, UnloadAfterALookupRanOutOfTimeLeavesNothingToCallBack)
     EXPECT_GE(longestDispatch, kExchangeBoundSeconds - kMarginSeconds);
     EXPECT_LE(longestDispatch, kExchangeBoundSeconds + kMarginSeconds);
 
-    plugin->SetCore(nullptr);
-    plugin.reset();
-    factory.reset();
-    ASSERT_TRUE(::FreeLibrary(module));
+    // The core taken back, the object and the factory released, and the DLL freed.
+    ASSERT_TRUE(host->Unload());
     ASSERT_FALSE(::GetModuleHandleA(DllPath().c_str()));
 
     // The service ends the head it was still dripping; WinINet's worker, which was reading it,

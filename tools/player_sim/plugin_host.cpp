@@ -4,6 +4,7 @@
 // makes from its start-up on is seen, and the object still comes the way the player gets it.
 #include "tools/player_sim/plugin_host.h"
 
+#include "framework/unique_handle.h"
 #include "tools/player_sim/text.h"
 #include "tools/player_sim/ui_plugin_registry.h"
 
@@ -12,9 +13,6 @@
 #include <utility>
 
 namespace {
-
-using GetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-using CanUnloadNowFunction = HRESULT(STDAPICALLTYPE*)();
 
 bool ClassFromText(const std::string& text, CLSID& clsid)
 {
@@ -53,18 +51,19 @@ PluginHost::~PluginHost()
 bool PluginHost::Watch(const std::string& path)
 {
     m_transcript.Add("player", "load", "loads " + path, JsonLine().Str("path", path));
-    m_watch = DllWatch::Load(AnsiFromUtf8(path), m_watchOptions);
-    if (!m_watch) {
+    m_hosted = HostedPlugin::Load(AnsiFromUtf8(path), m_watchOptions);
+    if (!m_hosted) {
         m_transcript.Error("cannot load " + path);
         return false;
     }
-    if (!m_watch->WatchedFromStart())
+    DllWatch& watch = m_hosted->Watch();
+    if (!watch.WatchedFromStart())
         m_transcript.Add("player", "load-unwatched", "the DLL's start-up went unseen: its first icon calls are missing",
                          JsonLine());
     // The start-up's calls happened inside the load; they are told now, at their own moments.
-    for (const WatchedCall& call : m_watch->Events())
+    for (const WatchedCall& call : watch.Events())
         m_onShellCall(call);
-    m_watch->SetCallback(m_onShellCall);
+    watch.SetCallback(m_onShellCall);
     return true;
 }
 
@@ -105,32 +104,18 @@ bool PluginHost::CreateObject(const std::string& classId, bool throughCom)
         m_transcript.Error("not a class id: " + classId);
         return false;
     }
-    m_throughCom = throughCom;
-    HRESULT hr = S_OK;
-    if (throughCom) {
-        hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IWMPPluginUI), m_plugin.put_void());
-    } else {
-        const auto getClassObject =
-            reinterpret_cast<GetClassObjectFunction>(::GetProcAddress(m_watch->Module(), "DllGetClassObject"));
-        com_ptr<IClassFactory> factory;
-        hr = getClassObject ? getClassObject(clsid, IID_IClassFactory, factory.put_void()) : E_NOINTERFACE;
-        if (SUCCEEDED(hr))
-            hr = factory->CreateInstance(nullptr, __uuidof(IWMPPluginUI), m_plugin.put_void());
-    }
+    const HRESULT hr = throughCom ? m_hosted->CreateThroughCom(clsid) : m_hosted->CreateFromFactory(clsid);
+    // The player makes one object and keeps no factory.
+    m_hosted->ReleaseFactory();
     const std::string how = throughCom ? "CoCreateInstance" : "the DLL's class factory";
     m_transcript.Add("player", "create", "creates " + classId + " through " + how + ": " + ResultText(hr),
                      JsonLine().Str("clsid", classId).Str("through", throughCom ? "com" : "dll").Str("result", HresultText(hr)));
-    if (FAILED(hr) || !m_plugin) {
-        m_plugin.reset();
+    if (FAILED(hr) || !m_hosted->Plugin()) {
+        m_hosted->ReleasePlugin();
         m_transcript.Error("the plug-in object could not be created");
         return false;
     }
-    // The object's table of operations lies in the module it came from: the watched one, or
-    // a second copy that COM loaded from elsewhere, whose calls would go unseen.
-    HMODULE origin = nullptr;
-    ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                         *reinterpret_cast<LPCSTR*>(m_plugin.get()), &origin);
-    if (origin != m_watch->Module()) {
+    if (!m_hosted->ObjectFromWatchedModule()) {
         m_transcript.Error("the plug-in object does not come from the watched DLL");
         return false;
     }
@@ -139,16 +124,17 @@ bool PluginHost::CreateObject(const std::string& classId, bool throughCom)
 
 void PluginHost::Start(IWMPCore* core, HWND playerWindow)
 {
-    if (!m_plugin)
+    IWMPPluginUI* const plugin = m_hosted ? m_hosted->Plugin() : nullptr;
+    if (!plugin)
         return;
-    const HRESULT setCore = m_plugin->SetCore(core);
+    const HRESULT setCore = m_hosted->HandCore(core);
     std::string note;
     if (setCore == CONNECT_E_CANNOTCONNECT)
         note = " (the player takes only sinks that serve its events; the plug-in follows it by polling)";
     m_transcript.Add("player", "plugin-call", "SetCore(core): " + ResultText(setCore) + note,
                      JsonLine().Str("call", "SetCore").Str("result", HresultText(setCore)));
     HWND window = nullptr;
-    const HRESULT create = m_plugin->Create(playerWindow, &window);
+    const HRESULT create = plugin->Create(playerWindow, &window);
     m_transcript.Add("player", "plugin-call",
                      "Create(player window): " + ResultText(create) + (window ? ", with a window" : ", no window"),
                      JsonLine().Str("call", "Create").Str("result", HresultText(create)).Bool("window", window != nullptr));
@@ -156,12 +142,12 @@ void PluginHost::Start(IWMPCore* core, HWND playerWindow)
 
 void PluginHost::ShowPropertyPage(HWND playerWindow)
 {
-    if (!m_plugin)
+    if (!m_hosted || !m_hosted->Plugin())
         return;
     m_transcript.Add("player", "plugin-call", "DisplayPropertyPage(player window)",
                      JsonLine().Str("call", "DisplayPropertyPage"));
     // Held: the dialog's loop may reach the end of the run before this returns.
-    const com_ptr<IWMPPluginUI> plugin = m_plugin;
+    const com_ptr<IWMPPluginUI> plugin(m_hosted->Plugin());
     const HRESULT hr = plugin->DisplayPropertyPage(playerWindow);
     m_transcript.Add("player", "plugin-call", "DisplayPropertyPage returned " + ResultText(hr),
                      JsonLine().Str("call", "DisplayPropertyPage returned").Str("result", HresultText(hr)));
@@ -169,32 +155,27 @@ void PluginHost::ShowPropertyPage(HWND playerWindow)
 
 void PluginHost::Finish()
 {
-    if (m_plugin) {
-        const HRESULT setCore = m_plugin->SetCore(nullptr);
+    if (!m_hosted)
+        return;
+    if (IWMPPluginUI* const plugin = m_hosted->Plugin()) {
+        const HRESULT setCore = m_hosted->TakeCore();
         m_transcript.Add("player", "plugin-call", "SetCore(none): " + ResultText(setCore),
                          JsonLine().Str("call", "SetCore(none)").Str("result", HresultText(setCore)));
-        const HRESULT destroy = m_plugin->Destroy();
+        const HRESULT destroy = plugin->Destroy();
         m_transcript.Add("player", "plugin-call", "Destroy: " + ResultText(destroy),
                          JsonLine().Str("call", "Destroy").Str("result", HresultText(destroy)));
-        m_plugin.reset();
+        m_hosted->ReleasePlugin();
         m_transcript.Add("player", "plugin-call", "releases the plug-in object", JsonLine().Str("call", "Release"));
     }
-    if (!m_watch)
-        return;
-    if (m_watch->Module()) {
-        const auto canUnloadNow =
-            reinterpret_cast<CanUnloadNowFunction>(::GetProcAddress(m_watch->Module(), "DllCanUnloadNow"));
-        const HRESULT canUnload = canUnloadNow ? canUnloadNow() : E_NOTIMPL;
+    if (m_hosted->Module()) {
+        const HRESULT canUnload = m_hosted->CanUnloadNow();
         m_transcript.Add("player", "plugin-call", "DllCanUnloadNow: " + ResultText(canUnload),
                          JsonLine().Str("call", "DllCanUnloadNow").Str("result", HresultText(canUnload)));
-        // COM keeps the DLLs it loaded until asked to let go of the unused ones.
-        if (m_throughCom)
-            ::CoFreeUnusedLibrariesEx(0, 0);
-        const bool unloaded = m_watch->Unload();
+        const bool unloaded = m_hosted->Unload();
         m_transcript.Add("player", "unload", unloaded ? "unloaded the plug-in's DLL" : "the plug-in's DLL stays loaded",
                          JsonLine().Bool("unloaded", unloaded));
     }
-    m_watch.reset();
+    m_hosted.reset();
 }
 
 void PluginHost::ReportRegisteredPlugins(const char* event)

@@ -4,9 +4,9 @@
 // unloading the DLL.
 #pragma once
 
-#include "framework/unique_handle.h"
 #include "plugin/player_interface.h"
 #include "tools/dll_watch/dll_watch.h"
+#include "tools/dll_watch/hosted_plugin.h"
 #include "tools/player_sim/transcript.h"
 
 #include <functional>
@@ -28,7 +28,7 @@ public:
     // An unregistered try: the DLL at path, the object from its own class factory.
     bool LoadFromPath(const std::string& path, const std::string& classId);
 
-    HMODULE Module() const { return m_watch ? m_watch->Module() : nullptr; }
+    HMODULE Module() const { return m_hosted ? m_hosted->Module() : nullptr; }
 
     // SetCore with the player's core, then Create with the player's window.
     void Start(IWMPCore* core, HWND playerWindow);
@@ -48,7 +48,5 @@ private:
     Transcript& m_transcript;
     DllWatchOptions m_watchOptions;
     std::function<void(const WatchedCall&)> m_onShellCall;
-    std::unique_ptr<DllWatch> m_watch;
-    bool m_throughCom = false;
-    com_ptr<IWMPPluginUI> m_plugin;
+    std::unique_ptr<HostedPlugin> m_hosted;
 };

@@ -6,109 +6,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 namespace {
-
-class JsonCursor {
-public:
-    explicit JsonCursor(const std::string& text) : m_text(text) {}
-
-    void Space()
-    {
-        while (m_pos < m_text.size() && (m_text[m_pos] == ' ' || m_text[m_pos] == '\t'))
-            ++m_pos;
-    }
-    bool Take(char c)
-    {
-        Space();
-        if (m_pos < m_text.size() && m_text[m_pos] == c) {
-            ++m_pos;
-            return true;
-        }
-        return false;
-    }
-    bool Peek(char c)
-    {
-        Space();
-        return m_pos < m_text.size() && m_text[m_pos] == c;
-    }
-    bool Word(const char* word)
-    {
-        Space();
-        const std::string w(word);
-        if (m_text.compare(m_pos, w.size(), w) != 0)
-            return false;
-        m_pos += w.size();
-        return true;
-    }
-    bool AtEnd()
-    {
-        Space();
-        return m_pos >= m_text.size();
-    }
-
-    bool String(std::string& out)
-    {
-        out.clear();
-        if (!Take('"'))
-            return false;
-        while (m_pos < m_text.size()) {
-            const char c = m_text[m_pos++];
-            if (c == '"')
-                return true;
-            if (c != '\\') {
-                out += c;
-                continue;
-            }
-            if (m_pos >= m_text.size())
-                return false;
-            const char e = m_text[m_pos++];
-            switch (e) {
-            case '"': out += '"'; break;
-            case '\\': out += '\\'; break;
-            case '/': out += '/'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'u': {
-                if (m_pos + 4 > m_text.size())
-                    return false;
-                const unsigned long code = std::strtoul(m_text.substr(m_pos, 4).c_str(), nullptr, 16);
-                m_pos += 4;
-                // Only control characters are written this way; anything else is UTF-8 as is.
-                if (code >= 0x80)
-                    return false;
-                out += static_cast<char>(code);
-                break;
-            }
-            default:
-                return false;
-            }
-        }
-        return false;
-    }
-
-    bool Number(double& out)
-    {
-        Space();
-        const char* start = m_text.c_str() + m_pos;
-        char* end = nullptr;
-        out = std::strtod(start, &end);
-        if (end == start)
-            return false;
-        m_pos += static_cast<std::size_t>(end - start);
-        return true;
-    }
-
-private:
-    const std::string& m_text;
-    std::size_t m_pos = 0;
-};
 
 // Waits for a process while this thread keeps taking its messages; false at the deadline.
 bool WaitForProcess(HANDLE process, DWORD milliseconds)
@@ -151,48 +53,11 @@ std::vector<std::string> SimEvent::List(const std::string& key) const
 
 std::optional<SimEvent> ParseSimEvent(const std::string& line)
 {
-    JsonCursor cursor(line);
+    std::optional<JsonMembers> members = ReadJsonLine(line);
+    if (!members)
+        return std::nullopt;
     SimEvent event;
-    if (!cursor.Take('{'))
-        return std::nullopt;
-    if (!cursor.Take('}')) {
-        do {
-            std::string key;
-            if (!cursor.String(key) || !cursor.Take(':'))
-                return std::nullopt;
-            if (cursor.Peek('"')) {
-                std::string value;
-                if (!cursor.String(value))
-                    return std::nullopt;
-                event.texts[key] = value;
-            } else if (cursor.Take('[')) {
-                std::vector<std::string>& list = event.lists[key];
-                if (!cursor.Take(']')) {
-                    do {
-                        std::string value;
-                        if (!cursor.String(value))
-                            return std::nullopt;
-                        list.push_back(value);
-                    } while (cursor.Take(','));
-                    if (!cursor.Take(']'))
-                        return std::nullopt;
-                }
-            } else if (cursor.Word("true")) {
-                event.flags[key] = true;
-            } else if (cursor.Word("false")) {
-                event.flags[key] = false;
-            } else {
-                double number = 0;
-                if (!cursor.Number(number))
-                    return std::nullopt;
-                event.numbers[key] = number;
-            }
-        } while (cursor.Take(','));
-        if (!cursor.Take('}'))
-            return std::nullopt;
-    }
-    if (!cursor.AtEnd())
-        return std::nullopt;
+    static_cast<JsonMembers&>(event) = std::move(*members);
     event.t = event.Number("t");
     event.event = event.Text("event");
     event.polls = static_cast<int>(event.Number("polls"));

@@ -4,29 +4,27 @@
 
 #include <windows.h>
 
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "tools/player_sim/json_line.h"
+
 // One line of the transcript: its moment, its kind, how often the plug-in had polled, and the
 // other members by type.
-struct SimEvent {
+struct SimEvent : JsonMembers {
     double t = 0;
     std::string event;
     int polls = 0;
-    std::map<std::string, std::string> texts;
-    std::map<std::string, double> numbers;
-    std::map<std::string, bool> flags;
-    std::map<std::string, std::vector<std::string>> lists;
 
+    // The member of that type, or "", -1, false or an empty list when there is none.
     std::string Text(const std::string& key) const;
     double Number(const std::string& key) const;
     bool Flag(const std::string& key) const;
     std::vector<std::string> List(const std::string& key) const;
 };
 
-// One flat JSON object whose members are strings, numbers, booleans or lists of strings.
+// A line as the simulator writes it.
 std::optional<SimEvent> ParseSimEvent(const std::string& line);
 
 // The complete lines of a transcript file, as far as it is written; an unreadable line is

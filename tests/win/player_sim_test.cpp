@@ -6,6 +6,7 @@
 #include "tests/win/lyrics_service_client.h"
 #include "tests/win/player_sim_driver.h"
 #include "tests/win/settings_registry.h"
+#include "tools/player_sim/json_line.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -173,32 +175,27 @@ private:
     LyricsServiceControl m_service{m_port};
 };
 
-// --- The main road, with the plug-in registered as the player finds it ---------------------
-
-// One run serves every case: it takes half a minute of real time.
-class MainRoadTest : public ::testing::Test {
+// A suite whose cases all read one run of the simulator, made before the first of them. A case
+// fails at once when the run could not be made. Suite keeps each suite's run apart.
+template <typename Suite>
+class SharedRunTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
+    // The service and fresh settings for the run; false, with the reason, when either fails.
+    static bool PrepareRun(std::initializer_list<std::pair<const char*, DWORD>> settings)
     {
-        s_scope = std::make_unique<ServiceScope>();
         s_problem.clear();
+        s_scope = std::make_unique<ServiceScope>();
         if (!s_scope->Open(s_problem))
-            return;
-        // Short balloon times, an update check due, balloons on.
-        if (!StartSettings({{"Tip enabled", 1}, {"Check updates", 1}, {"Balloon delay", 2}, {"Balloon timeout", 2}})) {
+            return false;
+        if (!StartSettings(settings)) {
             s_problem = "the settings cannot be written";
-            return;
+            return false;
         }
-        if (Regsvr32(false) != 0) {
-            s_problem = "regsvr32 did not register the DLL";
-            return;
-        }
-        s_run = std::make_unique<SimRun>(RunSimulator({PlaylistPath("main_road.txt")}, s_scope->Service()));
+        return true;
     }
 
     static void TearDownTestSuite()
     {
-        Regsvr32(true);
         DeleteSettingsKey();
         s_run.reset();
         s_scope.reset();
@@ -210,16 +207,94 @@ protected:
         ASSERT_TRUE(s_run);
     }
 
-    const SimRun& run() const { return *s_run; }
-
-    static std::unique_ptr<ServiceScope> s_scope;
-    static std::unique_ptr<SimRun> s_run;
-    static std::string s_problem;
+    static inline std::unique_ptr<ServiceScope> s_scope;
+    static inline std::unique_ptr<SimRun> s_run;
+    static inline std::string s_problem;
 };
 
-std::unique_ptr<ServiceScope> MainRoadTest::s_scope;
-std::unique_ptr<SimRun> MainRoadTest::s_run;
-std::string MainRoadTest::s_problem;
+// --- The transcript read back as the simulator writes it ------------------------------------
+
+TEST(TranscriptReaderTest, ReadsEveryKindOfMemberTheSimulatorWrites)
+{
+    const std::string awkward = "say \"hi\" \\ \r\n\t\x01\x1F caf\xC3\xA9";
+    const std::string line = JsonLine()
+                                 .Str("event", "user")
+                                 .Seconds("t", 1.5)
+                                 .Int("polls", -3)
+                                 .Bool("shown", true)
+                                 .Bool("hidden", false)
+                                 .List("items", {"a", awkward, ""})
+                                 .List("none", {})
+                                 .Str("text", awkward)
+                                 .Text();
+    const std::optional<SimEvent> event = ParseSimEvent(line);
+    ASSERT_TRUE(event) << line;
+    EXPECT_EQ(event->event, "user");
+    EXPECT_EQ(event->t, 1.5);
+    EXPECT_EQ(event->polls, -3);
+    EXPECT_TRUE(event->Flag("shown"));
+    EXPECT_EQ(event->flags, (std::map<std::string, bool>{{"hidden", false}, {"shown", true}}));
+    EXPECT_EQ(event->List("items"), (std::vector<std::string>{"a", awkward, ""}));
+    EXPECT_EQ(event->lists.count("none"), 1u);
+    EXPECT_EQ(event->Text("text"), awkward);
+}
+
+TEST(TranscriptReaderTest, RefusesWhatTheSimulatorNeverWrites)
+{
+    const char* const kBad[] = {
+        "",
+        "{",
+        "{\"a\":1",
+        "{\"a\":1}x",
+        "{\"a\" 1}",
+        "{\"a\":\"open}",
+        "{\"a\":\"\\q\"}",
+        "{\"a\":\"\\u0041\"}",
+        "{\"a\":\"\\u00zz\"}",
+        "{\"a\":\"\\u00",
+        "{\"a\":[1]}",
+        "{\"a\":[\"b\"}",
+        "{\"a\":nothing}",
+    };
+    for (const char* line : kBad)
+        EXPECT_FALSE(ParseSimEvent(line)) << line;
+}
+
+// --- The main road, with the plug-in registered as the player finds it ---------------------
+
+// One run serves every case: it takes half a minute of real time.
+class MainRoadTest : public SharedRunTest<MainRoadTest> {
+protected:
+    static void SetUpTestSuite()
+    {
+        // Short balloon times, an update check due, balloons on.
+        if (!PrepareRun({{"Tip enabled", 1}, {"Check updates", 1}, {"Balloon delay", 2}, {"Balloon timeout", 2}}))
+            return;
+        if (Regsvr32(false) != 0) {
+            s_problem = "regsvr32 did not register the DLL";
+            return;
+        }
+        s_run = std::make_unique<SimRun>(RunSimulator({PlaylistPath("main_road.txt")}, s_scope->Service()));
+    }
+
+    static void TearDownTestSuite()
+    {
+        Regsvr32(true);
+        SharedRunTest::TearDownTestSuite();
+    }
+
+    void SetUp() override
+    {
+        ASSERT_NO_FATAL_FAILURE(SharedRunTest::SetUp());
+        m_posts = s_run->Posts();
+    }
+
+    const SimRun& run() const { return *s_run; }
+
+    // The song, the stream, the stream again once resumed, and the video.
+    static constexpr std::size_t kPosts = 4;
+    std::vector<std::string> m_posts;
+};
 
 TEST_F(MainRoadTest, RunEndsCleanlyWithThePluginCreatedThroughItsRegistration)
 {
@@ -242,31 +317,27 @@ TEST_F(MainRoadTest, RunEndsCleanlyWithThePluginCreatedThroughItsRegistration)
 
 TEST_F(MainRoadTest, EachNewSongIsPostedWithItsExactFields)
 {
-    const std::vector<std::string> posts = run().Posts();
-    ASSERT_EQ(posts.size(), 4u);
-    EXPECT_EQ(posts[0], kRainSongBody);
-    EXPECT_EQ(posts[1], kStreamBody);
+    ASSERT_EQ(m_posts.size(), kPosts);
+    EXPECT_EQ(m_posts[0], kRainSongBody);
+    EXPECT_EQ(m_posts[1], kStreamBody);
 }
 
 TEST_F(MainRoadTest, TheSameSongAgainWithoutAGapIsNotPostedAgain)
 {
-    const std::vector<std::string> posts = run().Posts();
-    EXPECT_EQ(std::count(posts.begin(), posts.end(), kRainSongBody), 1);
+    EXPECT_EQ(std::count(m_posts.begin(), m_posts.end(), kRainSongBody), 1);
 }
 
 TEST_F(MainRoadTest, PauseAndResumeLookTheSongUpAgain)
 {
-    const std::vector<std::string> posts = run().Posts();
-    ASSERT_EQ(posts.size(), 4u);
-    EXPECT_EQ(posts[1], kStreamBody);
-    EXPECT_EQ(posts[2], kStreamBody);
+    ASSERT_EQ(m_posts.size(), kPosts);
+    EXPECT_EQ(m_posts[1], kStreamBody);
+    EXPECT_EQ(m_posts[2], kStreamBody);
 }
 
 TEST_F(MainRoadTest, AVideoIsPostedAsAnAllEmptyRecord)
 {
-    const std::vector<std::string> posts = run().Posts();
-    ASSERT_EQ(posts.size(), 4u);
-    EXPECT_EQ(posts[3], kEmptyBody);
+    ASSERT_EQ(m_posts.size(), kPosts);
+    EXPECT_EQ(m_posts[3], kEmptyBody);
 }
 
 TEST_F(MainRoadTest, IconAndTooltipFollowFoundNotFoundAndStopped)
@@ -349,22 +420,17 @@ TEST_F(MainRoadTest, SettingsAreInTheRegistryAfterTheRun)
 {
     const struct {
         const char* name;
-        DWORD type;
-        std::size_t size;
-        std::int64_t value;
+        DWORD value;
     } kStored[] = {
-        {"Tip enabled", REG_DWORD, 4, 1},
-        {"Check updates", REG_DWORD, 4, 1},
-        {"Balloon delay", REG_DWORD, 4, 2},
-        {"Balloon timeout", REG_DWORD, 4, 2},
+        {"Tip enabled", 1},
+        {"Check updates", 1},
+        {"Balloon delay", 2},
+        {"Balloon timeout", 2},
     };
-    for (const auto& expected : kStored) {
-        SCOPED_TRACE(expected.name);
-        const std::optional<StoredValue> value = ReadSetting(expected.name);
-        ASSERT_TRUE(value);
-        EXPECT_EQ(value->type, expected.type);
-        EXPECT_EQ(value->data.size(), expected.size);
-        EXPECT_EQ(value->Number(), expected.value);
+    for (const auto& [name, value] : kStored) {
+        SCOPED_TRACE(name);
+        // Type and bytes alike: a REG_DWORD of four bytes holding the value.
+        EXPECT_EQ(ReadSetting(name), std::optional<StoredValue>(Number(value)));
     }
     // The day's check was made during the run.
     const std::optional<StoredValue> lastCheck = ReadSetting("Last update check");
@@ -538,18 +604,12 @@ INSTANTIATE_TEST_SUITE_P(Addresses, UnsafeAddressTest,
 
 // One run: the user opens the menu and chooses the home page, while the test registers and
 // unregisters the DLL from outside.
-class MenuAndRegistrationTest : public ::testing::Test {
+class MenuAndRegistrationTest : public SharedRunTest<MenuAndRegistrationTest> {
 protected:
     static void SetUpTestSuite()
     {
-        s_problem.clear();
-        s_scope = std::make_unique<ServiceScope>();
-        if (!s_scope->Open(s_problem))
+        if (!PrepareRun({{"Tip enabled", 0}, {"Check updates", 0}}))
             return;
-        if (!StartSettings({{"Tip enabled", 0}, {"Check updates", 0}})) {
-            s_problem = "the settings cannot be written";
-            return;
-        }
         // Whatever an earlier run left registered goes first.
         Regsvr32(true);
         SimulatorProcess process;
@@ -576,29 +636,8 @@ protected:
         Show(process);
     }
 
-    static void TearDownTestSuite()
-    {
-        DeleteSettingsKey();
-        s_run.reset();
-        s_scope.reset();
-    }
-
-    void SetUp() override
-    {
-        ASSERT_TRUE(s_problem.empty()) << s_problem;
-        ASSERT_TRUE(s_run);
-    }
-
-    static std::unique_ptr<ServiceScope> s_scope;
-    static std::unique_ptr<SimRun> s_run;
-    static std::string s_problem;
-    static bool s_heardBoth;
+    static inline bool s_heardBoth = false;
 };
-
-std::unique_ptr<ServiceScope> MenuAndRegistrationTest::s_scope;
-std::unique_ptr<SimRun> MenuAndRegistrationTest::s_run;
-std::string MenuAndRegistrationTest::s_problem;
-bool MenuAndRegistrationTest::s_heardBoth = false;
 
 TEST_F(MenuAndRegistrationTest, PlayerHearsEachRegistrationAndReadsItsPluginsAgain)
 {

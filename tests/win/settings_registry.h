@@ -7,10 +7,7 @@
 #include <optional>
 
 #include "tests/win/registry_keys.h"
-
-// The module's key below the current user's software, and its settings in a sub-key.
-constexpr char kAppKeyPath[] = "software\\Quillmark\\Tunelore plugin";
-constexpr char kSettingsKeyPath[] = "software\\Quillmark\\Tunelore plugin\\Settings";
+#include "tools/player_sim/settings_key.h"
 
 bool WriteSetting(const char* name, DWORD value);
 std::optional<StoredValue> ReadSetting(const char* name);

@@ -193,6 +193,32 @@ def parse_form(body):
 
 # --- Behaviour -----------------------------------------------------------------------------
 
+def _redirect_hops(value):
+    hops = FOREVER if value == "loop" else int(value)
+    if hops == 0:
+        raise ValueError("redirect")
+    return hops
+
+
+# The fields a behaviour form may set, each key the attribute it sets, and how its text
+# becomes the value.
+_BEHAVIOUR_FIELDS = {
+    "status": int,
+    "body": lambda value: value.encode("latin-1"),
+    "delay": float,
+    "pieces": int,
+    "pause": float,
+    "action": str,
+    "count": int,
+    "drip": float,
+    "drip_from": str,
+    "redirect": _redirect_hops,
+    "length": int,
+    "end": str,
+    "end_after": float,
+}
+
+
 @dataclasses.dataclass
 class Behaviour:
     status: int = 0  # 0: the normal status
@@ -218,36 +244,10 @@ class Behaviour:
         b = cls()
         try:
             for key, value in fields.items():
-                if key == "status":
-                    b.status = int(value)
-                elif key == "body":
-                    b.body = value.encode("latin-1")
-                elif key == "delay":
-                    b.delay = float(value)
-                elif key == "pieces":
-                    b.pieces = int(value)
-                elif key == "pause":
-                    b.pause = float(value)
-                elif key == "action":
-                    b.action = value
-                elif key == "count":
-                    b.count = int(value)
-                elif key == "drip":
-                    b.drip = float(value)
-                elif key == "drip_from":
-                    b.drip_from = value
-                elif key == "redirect":
-                    b.redirect = FOREVER if value == "loop" else int(value)
-                    if b.redirect == 0:
-                        raise ValueError(key)
-                elif key == "length":
-                    b.length = int(value)
-                elif key == "end":
-                    b.end = value
-                elif key == "end_after":
-                    b.end_after = float(value)
-                else:
+                convert = _BEHAVIOUR_FIELDS.get(key)
+                if convert is None:
                     raise ValueError(key)
+                setattr(b, key, convert(value))
         except ValueError as error:
             raise BadRequest(str(error).encode()) from None
         if (b.action not in ACTIONS or not 0 <= b.status <= 999 or b.pieces < 1 or b.count < 1

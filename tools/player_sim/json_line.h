@@ -1,7 +1,10 @@
-// One JSON object on one line, for the simulator's machine-readable transcript. Platform-free.
+// One JSON object on one line, for the simulator's machine-readable transcript, and its reader
+// for those who check the transcript. Platform-free.
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,3 +33,15 @@ private:
 
     std::string m_members;
 };
+
+// A line's members read back, by type.
+struct JsonMembers {
+    std::map<std::string, std::string> texts;
+    std::map<std::string, double> numbers;
+    std::map<std::string, bool> flags;
+    std::map<std::string, std::vector<std::string>> lists;
+};
+
+// A line as JsonLine writes it: one flat object of strings, numbers, booleans and lists of
+// strings. Nullopt for anything else, escapes JsonQuote never writes included.
+std::optional<JsonMembers> ReadJsonLine(std::string_view line);

@@ -1,9 +1,11 @@
 // The command line of the player simulator.
 #include "tools/player_sim/options.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
+#include <iterator>
 
 const char kUsage[] =
     "usage: tunelore-player-sim [options] PLAYLIST\n"
@@ -36,6 +38,42 @@ bool IsClassId(const std::string& text)
     return true;
 }
 
+// The options that take a text, each with its check where it has one.
+struct TextOption {
+    const char* name;
+    std::optional<std::string> SimulatorOptions::*value;
+    bool (*valid)(const std::string&);
+    const char* invalid;
+};
+
+const TextOption kTextOptions[] = {
+    {"--dll", &SimulatorOptions::dllPath, nullptr, nullptr},
+    {"--clsid", &SimulatorOptions::classId, IsClassId,
+     "--clsid wants a class id in braces, {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"},
+    {"--json", &SimulatorOptions::jsonPath, nullptr, nullptr},
+    {"--screenshot", &SimulatorOptions::screenshotPath, nullptr, nullptr},
+};
+
+struct FlagOption {
+    const char* name;
+    bool SimulatorOptions::*flag;
+};
+
+const FlagOption kFlagOptions[] = {
+    {"--help", &SimulatorOptions::help},
+    {"-h", &SimulatorOptions::help},
+    {"--open-for-real", &SimulatorOptions::openForReal},
+    {"--quiet", &SimulatorOptions::quiet},
+};
+
+template <typename Option, std::size_t N>
+const Option* Find(const Option (&options)[N], const std::string& name)
+{
+    const auto found =
+        std::find_if(std::begin(options), std::end(options), [&](const Option& option) { return name == option.name; });
+    return found == std::end(options) ? nullptr : found;
+}
+
 }  // namespace
 
 bool ParseOptions(const std::vector<std::string>& arguments, SimulatorOptions& options, std::string& error)
@@ -52,28 +90,16 @@ bool ParseOptions(const std::vector<std::string>& arguments, SimulatorOptions& o
             return true;
         };
 
-        if (argument == "--help" || argument == "-h") {
-            options.help = true;
-        } else if (argument == "--dll") {
-            if (!value(options.dllPath))
+        if (const FlagOption* flagOption = Find(kFlagOptions, argument)) {
+            options.*flagOption->flag = true;
+        } else if (const TextOption* textOption = Find(kTextOptions, argument)) {
+            std::optional<std::string>& text = options.*textOption->value;
+            if (!value(text))
                 return false;
-        } else if (argument == "--clsid") {
-            if (!value(options.classId))
-                return false;
-            if (!IsClassId(*options.classId)) {
-                error = "--clsid wants a class id in braces, {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
+            if (textOption->valid && !textOption->valid(*text)) {
+                error = textOption->invalid;
                 return false;
             }
-        } else if (argument == "--json") {
-            if (!value(options.jsonPath))
-                return false;
-        } else if (argument == "--screenshot") {
-            if (!value(options.screenshotPath))
-                return false;
-        } else if (argument == "--open-for-real") {
-            options.openForReal = true;
-        } else if (argument == "--quiet") {
-            options.quiet = true;
         } else if (argument == "--time-limit") {
             std::optional<std::string> text;
             if (!value(text))

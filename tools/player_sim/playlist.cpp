@@ -1,6 +1,8 @@
 // The playlist reader: one line at a time, each line a step or a detail of the item above it.
 #include "tools/player_sim/playlist.h"
 
+#include "tools/player_sim/text_cursor.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -14,19 +16,12 @@ namespace {
 constexpr double kLongestStepSeconds = 3600;
 constexpr int kHighestAttributeIndex = 1000;
 
-struct StateName {
-    PlayState state;
-    const char* name;
+// Indexed by the state's number.
+const char* const kStateNames[] = {
+    "undefined", "stopped",  "paused",     "playing",       "scanforward", "scanreverse",
+    "buffering", "waiting",  "mediaended", "transitioning", "ready",       "reconnecting",
 };
-
-const StateName kStateNames[] = {
-    {PlayState::Undefined, "undefined"},     {PlayState::Stopped, "stopped"},
-    {PlayState::Paused, "paused"},           {PlayState::Playing, "playing"},
-    {PlayState::ScanForward, "scanforward"}, {PlayState::ScanReverse, "scanreverse"},
-    {PlayState::Buffering, "buffering"},     {PlayState::Waiting, "waiting"},
-    {PlayState::MediaEnded, "mediaended"},   {PlayState::Transitioning, "transitioning"},
-    {PlayState::Ready, "ready"},             {PlayState::Reconnecting, "reconnecting"},
-};
+static_assert(std::size(kStateNames) == static_cast<std::size_t>(PlayState::Reconnecting) + 1);
 
 struct StepWord {
     const char* word;
@@ -51,11 +46,6 @@ const StepWord kStepWords[] = {
     {"screenshot", StepKind::Screenshot},
 };
 
-bool IsSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
 std::string Lowercase(std::string text)
 {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -64,68 +54,42 @@ std::string Lowercase(std::string text)
 }
 
 // Reads one line word by word; a word in double quotes keeps its spaces.
-class LineCursor {
+class LineCursor : public TextCursor {
 public:
-    explicit LineCursor(const std::string& line) : m_line(line) {}
-
-    bool AtEnd()
-    {
-        SkipSpace();
-        return m_pos >= m_line.size();
-    }
+    explicit LineCursor(std::string_view line) : TextCursor(line, " \t\r\v\f") {}
 
     // The next word; stops at "=" too when asked. False at the end or on an open quote.
     bool Word(std::string& word, bool stopAtEquals = false)
     {
         SkipSpace();
         word.clear();
-        if (m_pos >= m_line.size())
+        if (m_pos >= m_text.size())
             return false;
-        if (m_line[m_pos] == '"') {
-            const std::size_t close = m_line.find('"', m_pos + 1);
-            if (close == std::string::npos)
+        if (m_text[m_pos] == '"') {
+            const std::size_t close = m_text.find('"', m_pos + 1);
+            if (close == std::string_view::npos)
                 return false;
-            word = m_line.substr(m_pos + 1, close - m_pos - 1);
+            word = m_text.substr(m_pos + 1, close - m_pos - 1);
             m_pos = close + 1;
             return true;
         }
-        while (m_pos < m_line.size() && !IsSpace(m_line[m_pos]) && !(stopAtEquals && m_line[m_pos] == '='))
-            word += m_line[m_pos++];
+        while (m_pos < m_text.size() && !IsSpace(m_text[m_pos]) && !(stopAtEquals && m_text[m_pos] == '='))
+            word += m_text[m_pos++];
         return !word.empty();
-    }
-
-    bool Take(char c)
-    {
-        SkipSpace();
-        if (m_pos < m_line.size() && m_line[m_pos] == c) {
-            ++m_pos;
-            return true;
-        }
-        return false;
     }
 
     // Everything left, without surrounding spaces; a text wholly in double quotes loses them.
     std::string Rest()
     {
         SkipSpace();
-        std::string rest = m_line.substr(std::min(m_pos, m_line.size()));
-        m_pos = m_line.size();
+        std::string_view rest = m_text.substr(std::min(m_pos, m_text.size()));
+        m_pos = m_text.size();
         while (!rest.empty() && IsSpace(rest.back()))
-            rest.pop_back();
+            rest.remove_suffix(1);
         if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"')
             rest = rest.substr(1, rest.size() - 2);
-        return rest;
+        return std::string(rest);
     }
-
-private:
-    void SkipSpace()
-    {
-        while (m_pos < m_line.size() && IsSpace(m_line[m_pos]))
-            ++m_pos;
-    }
-
-    const std::string& m_line;
-    std::size_t m_pos = 0;
 };
 
 bool ParseSeconds(const std::string& text, double& seconds)
@@ -311,20 +275,16 @@ private:
 
 const char* PlayStateName(PlayState state)
 {
-    for (const StateName& entry : kStateNames) {
-        if (entry.state == state)
-            return entry.name;
-    }
-    return "unknown";
+    const auto index = static_cast<std::size_t>(state);
+    return index < std::size(kStateNames) ? kStateNames[index] : "unknown";
 }
 
 std::optional<PlayState> PlayStateFromName(const std::string& name)
 {
-    for (const StateName& entry : kStateNames) {
-        if (name == entry.name)
-            return entry.state;
-    }
-    return std::nullopt;
+    const auto found = std::find(std::begin(kStateNames), std::end(kStateNames), name);
+    if (found == std::end(kStateNames))
+        return std::nullopt;
+    return static_cast<PlayState>(found - std::begin(kStateNames));
 }
 
 std::string PlaylistItem::Attribute(const std::string& name) const

@@ -2,13 +2,13 @@
 #include "tools/player_sim/settings_report.h"
 
 #include "framework/unique_handle.h"
+#include "tools/player_sim/settings_key.h"
 
 #include <cstdint>
 #include <ctime>
 
 namespace {
 
-constexpr char kSettingsKey[] = "software\\Quillmark\\Tunelore plugin\\Settings";
 const char* const kNumbers[] = {"Tip enabled", "Check updates", "Balloon delay", "Balloon timeout"};
 constexpr char kLastUpdateCheck[] = "Last update check";
 
@@ -29,7 +29,7 @@ std::string CalendarText(std::int64_t seconds)
 void ReportSettings(Transcript& transcript)
 {
     unique_hkey key;
-    if (::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
         transcript.Add("registry", "settings", "no settings are stored", JsonLine().Bool("stored", false));
         return;
     }

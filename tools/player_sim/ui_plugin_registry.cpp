@@ -14,10 +14,17 @@ constexpr char kUiPluginsKey[] = "SOFTWARE\\Microsoft\\MediaPlayer\\UIPlugins";
 constexpr char kResourcePrefix[] = "res://";
 constexpr char kStringResource[] = "/RT_STRING/#";
 
-// Plug-in types and flags of the player's capabilities value.
+// The player's capabilities value: a plug-in type in the low word, flags above it.
 constexpr std::uint32_t kTypeMask = 0x0000FFFF;
-constexpr std::uint32_t kHasPropertyPage = 0x80000000;
-constexpr std::uint32_t kInstallAutorun = 0x40000000;
+constexpr std::uint32_t kSeparateWindowType = 2;
+
+const struct {
+    std::uint32_t flag;
+    const char* meaning;
+} kCapabilityFlags[] = {
+    {0x80000000, "has a property page"},
+    {0x40000000, "runs once installed"},
+};
 
 std::optional<std::string> ReadText(HKEY key, const char* name)
 {
@@ -115,12 +122,13 @@ std::string ResolveResourceText(const std::string& value, HMODULE module)
 
 std::string DescribeCapabilities(std::uint32_t capabilities)
 {
-    std::string text = "type " + std::to_string(capabilities & kTypeMask);
-    if ((capabilities & kTypeMask) == 2)
+    const std::uint32_t type = capabilities & kTypeMask;
+    std::string text = "type " + std::to_string(type);
+    if (type == kSeparateWindowType)
         text += " (separate window)";
-    if (capabilities & kHasPropertyPage)
-        text += ", has a property page";
-    if (capabilities & kInstallAutorun)
-        text += ", runs once installed";
+    for (const auto& [flag, meaning] : kCapabilityFlags) {
+        if (capabilities & flag)
+            text += std::string(", ") + meaning;
+    }
     return text;
 }

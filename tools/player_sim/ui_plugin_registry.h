@@ -33,5 +33,5 @@ std::optional<ClassRegistration> ReadClassRegistration(const std::string& classI
 // it is.
 std::string ResolveResourceText(const std::string& value, HMODULE module);
 
-// "type 2 (separate window), has a property page, installs autorun"
+// "type 2 (separate window), has a property page, runs once installed"
 std::string DescribeCapabilities(std::uint32_t capabilities);

@@ -55,10 +55,13 @@ CWnd::~CWnd()
     const HWND window = m_hWnd;
     if (window == nullptr)
         return;
-    // Unhooked first: the messages of the destruction must not reach a half-destroyed object.
-    Unsubclass();
+    // A derived object is gone by now, so the destruction's messages meet only this class's
+    // handling, which passes them on: they go down the whole chain, through anyone who
+    // subclassed the window after us, and WM_NCDESTROY unhooks us.
     if (::IsWindow(window))
         ::DestroyWindow(window);
+    // Still hooked if the window outlives that (another thread's cannot be destroyed here).
+    Unsubclass();
 }
 
 BOOL CWnd::CreateEx(DWORD exStyle, const char* className, const char* windowName, DWORD style, const RECT& rect,
@@ -137,7 +140,10 @@ void CWnd::Unsubclass()
 {
     if (m_hWnd == nullptr)
         return;
-    ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
+    // Over a later subclass, putting the class's procedure back would cut that one out of the
+    // chain, so ours stays below it and passes on what it gets as for any unknown window.
+    if (::GetWindowLongPtrA(m_hWnd, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&CWnd::WindowProcThunk))
+        ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
     Unlink();
     m_hWnd = nullptr;
     m_pfnSuper = nullptr;

@@ -113,6 +113,40 @@ TEST(WindowLifeTest, WindowGoesWithItsObject)
     EXPECT_FALSE(::IsWindow(window));
 }
 
+// Someone who subclasses the window after the object, the player say, stays in the chain to
+// the window's end: the object's going must not put the class's procedure back over them.
+WNDPROC g_laterSuper = nullptr;
+std::vector<UINT> g_laterSeen;
+
+LRESULT CALLBACK LaterSubclass(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    g_laterSeen.push_back(message);
+    return ::CallWindowProcA(g_laterSuper, window, message, wParam, lParam);
+}
+
+TEST(WindowLifeTest, ALaterSubclassKeepsItsPlaceWhenTheObjectGoes)
+{
+    g_laterSeen.clear();
+    HWND window = nullptr;
+    {
+        ProbeWnd wnd;
+        const RECT noArea{};
+        ASSERT_TRUE(wnd.CreateEx(0, "Static", "Probe", 0, noArea, nullptr, 0));
+        window = wnd.m_hWnd;
+        g_laterSuper = reinterpret_cast<WNDPROC>(
+            ::SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&LaterSubclass)));
+        ASSERT_NE(g_laterSuper, nullptr);
+        // Through the later procedure to the object, and on to the class.
+        EXPECT_EQ(::SendMessageA(window, WM_PROBE, 0, 0), kProbeAnswer);
+        EXPECT_TRUE(::SetWindowTextA(window, "Changed"));
+        EXPECT_EQ(wnd.textChanges, 1);
+        EXPECT_EQ(WindowText(window), "Changed");
+    }
+    EXPECT_FALSE(::IsWindow(window));
+    ASSERT_FALSE(g_laterSeen.empty());
+    EXPECT_EQ(g_laterSeen.back(), static_cast<UINT>(WM_NCDESTROY));
+}
+
 TEST(WindowLifeTest, UnknownClassCreatesNothing)
 {
     ProbeWnd wnd;

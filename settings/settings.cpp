@@ -14,17 +14,21 @@
 namespace {
 
 constexpr char kSection[] = "Settings";
-constexpr char kTipEnabled[] = "Tip enabled";
-constexpr char kCheckUpdates[] = "Check updates";
-constexpr char kLastUpdateCheck[] = "Last update check";
-constexpr char kBalloonDelay[] = "Balloon delay";
-constexpr char kBalloonTimeout[] = "Balloon timeout";
 
-constexpr std::int32_t kDefaultTipEnabled = 1;
-constexpr std::int32_t kDefaultCheckUpdates = 1;
+// The four numbers in the order they are read and written; the last check's moment follows.
+struct NumberSetting {
+    const char* name;
+    std::int32_t Settings::*field;
+    std::int32_t fallback;
+};
+constexpr NumberSetting kNumbers[] = {
+    {"Tip enabled", &Settings::TipEnabled, 1},
+    {"Check updates", &Settings::CheckUpdates, 1},
+    {"Balloon delay", &Settings::BalloonDelay, 5},
+    {"Balloon timeout", &Settings::BalloonTimeout, 7},
+};
+constexpr char kLastUpdateCheck[] = "Last update check";
 constexpr std::int64_t kDefaultLastUpdateCheck = 1;
-constexpr std::int32_t kDefaultBalloonDelay = 5;
-constexpr std::int32_t kDefaultBalloonTimeout = 7;
 
 // Static storage: zero-initialised before anything runs.
 Settings g_settings;
@@ -106,18 +110,14 @@ Settings& GetSettings()
 
 void LoadSettings(const CWinApp& app)
 {
-    g_settings.TipEnabled = ReadInt32(app, kTipEnabled, kDefaultTipEnabled);
-    g_settings.CheckUpdates = ReadInt32(app, kCheckUpdates, kDefaultCheckUpdates);
-    g_settings.BalloonDelay = ReadInt32(app, kBalloonDelay, kDefaultBalloonDelay);
-    g_settings.BalloonTimeout = ReadInt32(app, kBalloonTimeout, kDefaultBalloonTimeout);
+    for (const NumberSetting& number : kNumbers)
+        g_settings.*number.field = ReadInt32(app, number.name, number.fallback);
     g_settings.LastUpdateCheck = ReadInt64(app, kLastUpdateCheck, kDefaultLastUpdateCheck);
 }
 
 void SaveSettings(const CWinApp& app)
 {
-    WriteInt32(app, kTipEnabled, g_settings.TipEnabled);
-    WriteInt32(app, kCheckUpdates, g_settings.CheckUpdates);
-    WriteInt32(app, kBalloonDelay, g_settings.BalloonDelay);
-    WriteInt32(app, kBalloonTimeout, g_settings.BalloonTimeout);
+    for (const NumberSetting& number : kNumbers)
+        WriteInt32(app, number.name, g_settings.*number.field);
     WriteInt64(app, kLastUpdateCheck, g_settings.LastUpdateCheck);
 }

@@ -1,5 +1,6 @@
 // Form encoding of requests and the lenient reading of replies, byte for byte.
 #include "net/field_map.h"
+#include "tests/table_row.h"
 
 #include <gtest/gtest.h>
 
@@ -9,14 +10,7 @@
 
 namespace {
 
-struct EscapeCase {
-    const char* name;
-    std::string input;
-    std::string expected;
-};
-
-// Names the case in test output instead of dumping its bytes.
-void PrintTo(const EscapeCase& c, std::ostream* os) { *os << c.name; }
+using EscapeCase = TableRow<std::string, std::string>;
 
 class EncodeFormComponentTest : public ::testing::TestWithParam<EscapeCase> {};
 
@@ -37,7 +31,7 @@ INSTANTIATE_TEST_SUITE_P(
         EscapeCase{"LettersAndDigitsPass", "AZaz09", "AZaz09"},
         EscapeCase{"PlusAndPercentAreEscaped", "+%", "%2B%25"},
         EscapeCase{"EmptyStaysEmpty", "", ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 TEST(EncodeFormComponent, OnlyLettersAndDigitsPassUnescaped)
 {
@@ -106,19 +100,13 @@ TEST(FieldMapSubscript, AbsentKeyReadsEmptyAndIsInserted)
     EXPECT_EQ(reply["title"], "B");
 }
 
-struct ReplyCase {
-    const char* name;
-    std::string reply;
-    FieldMap expected;
-};
-
-void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.name; }
+using ReplyCase = TableRow<std::string, FieldMap>;
 
 class ParseReplyTest : public ::testing::TestWithParam<ReplyCase> {};
 
 TEST_P(ParseReplyTest, ReadsFlatElementsOnly)
 {
-    EXPECT_EQ(parseReply(GetParam().reply), GetParam().expected);
+    EXPECT_EQ(parseReply(GetParam().input), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -146,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"ClosingTagFirstFails", "</title>T<title>", {}},
         ReplyCase{"LoneAngleBracketAtEnd", "<", {}},
         ReplyCase{"HighBytesPassThrough", "<title>Caf\xE9</title>", {{"title", "Caf\xE9"}}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 TEST(ReadTag, ReportsClosingFlagAndCollectsTextBeforeTheTag)
 {

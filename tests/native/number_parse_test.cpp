@@ -1,6 +1,7 @@
 // The leading-integer reader: what counts as a number, where it stops, and that a failure
 // leaves the caller's value alone.
 #include "framework/number_parse.h"
+#include "tests/table_row.h"
 
 #include <gtest/gtest.h>
 
@@ -13,20 +14,15 @@ namespace {
 
 constexpr std::int32_t kUntouched = 12345;
 
-struct ParseCase {
-    const char* name;
-    std::string text;
-    std::optional<std::int32_t> expected;  // nullopt: no number, the value stays untouched
-};
-
-void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name; }
+// expected: nullopt: no number, the value stays untouched
+using ParseCase = TableRow<std::string, std::optional<std::int32_t>>;
 
 class ParseLeadingInt32Test : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(ParseLeadingInt32Test, ReadsTheLeadingNumberOrLeavesTheValue)
 {
     std::int32_t value = kUntouched;
-    const bool parsed = ParseLeadingInt32(GetParam().text, value);
+    const bool parsed = ParseLeadingInt32(GetParam().input, value);
 
     EXPECT_EQ(parsed, GetParam().expected.has_value());
     EXPECT_EQ(value, GetParam().expected.value_or(kUntouched));
@@ -62,6 +58,6 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"NonBreakingSpaceIsNotWhiteSpace", "\xA0" "5", std::nullopt},
         ParseCase{"ZeroByteStops", std::string("7\0" "9", 3), 7},
         ParseCase{"LeadingZeroByteFails", std::string("\0" "9", 2), std::nullopt}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "tools/player_sim/json_line.h"
 #include "tools/player_sim/png_writer.h"
 #include "tools/player_sim/tray_view.h"
+#include "tests/table_row.h"
 
 #include <gtest/gtest.h>
 
@@ -110,22 +111,13 @@ TEST_F(TrayViewTest, SecondAddAndMissingRecordAreRefused)
     EXPECT_TRUE(m_tray.Apply(Call(Message::Other, kIconAndTip)).empty());
 }
 
-struct QuoteCase {
-    const char* name;
-    std::string text;
-    std::string json;
-};
-
-void PrintTo(const QuoteCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+using QuoteCase = TableRow<std::string, std::string>;
 
 class JsonQuoteTest : public ::testing::TestWithParam<QuoteCase> {};
 
 TEST_P(JsonQuoteTest, GivesAValidJsonString)
 {
-    EXPECT_EQ(JsonQuote(GetParam().text), GetParam().json);
+    EXPECT_EQ(JsonQuote(GetParam().input), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -139,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
                       QuoteCase{"OverlongFormReplaced", "\xC0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},
                       QuoteCase{"SurrogateReplaced", "\xED\xA0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
                       QuoteCase{"CutSequenceReplaced", "x\xE2\x82", "\"x\xEF\xBF\xBD\xEF\xBF\xBD\""}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 TEST(JsonLineTest, MembersKeepTheirOrderAndTypes)
 {

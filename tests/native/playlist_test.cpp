@@ -2,6 +2,7 @@
 // which lines and arguments are refused with which reason.
 #include "tools/player_sim/options.h"
 #include "tools/player_sim/playlist.h"
+#include "tests/table_row.h"
 
 #include <gtest/gtest.h>
 
@@ -102,11 +103,6 @@ struct BadLine {
     const char* reason;  // a part of the message
 };
 
-void PrintTo(const BadLine& c, std::ostream* out)
-{
-    *out << c.name;
-}
-
 class BadPlaylistTest : public ::testing::TestWithParam<BadLine> {};
 
 TEST_P(BadPlaylistTest, IsRefusedAtItsLineWithAReason)
@@ -143,7 +139,7 @@ const BadLine kBadLines[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Lines, BadPlaylistTest, ::testing::ValuesIn(kBadLines),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         RowName{});
 
 TEST(SimulatorOptionsTest, EveryOptionIsRead)
 {
@@ -176,11 +172,6 @@ struct BadArguments {
     std::vector<std::string> arguments;
 };
 
-void PrintTo(const BadArguments& c, std::ostream* out)
-{
-    *out << c.name;
-}
-
 class BadOptionsTest : public ::testing::TestWithParam<BadArguments> {};
 
 TEST_P(BadOptionsTest, AreRefusedWithAMessage)
@@ -200,6 +191,6 @@ INSTANTIATE_TEST_SUITE_P(
                       BadArguments{"ClassIdWithBadDigit", {"--clsid", "{921BC298-60F8-4557-A01D-ECEE7CC020AZ}", "a.txt"}},
                       BadArguments{"TimeLimitZero", {"--time-limit", "0", "a.txt"}},
                       BadArguments{"TimeLimitNotANumber", {"--time-limit", "soon", "a.txt"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 }  // namespace

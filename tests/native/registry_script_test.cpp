@@ -1,6 +1,7 @@
 // The registrar script reader: each construct, the plans of the module's own script read from
 // the source tree, and the rejection of malformed scripts.
 #include "framework/registry_script.h"
+#include "tests/table_row.h"
 
 #include <gtest/gtest.h>
 
@@ -90,11 +91,6 @@ struct AcceptedCase {
     std::vector<ScriptKey> expected;
 };
 
-void PrintTo(const AcceptedCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
 class AcceptedScriptTest : public ::testing::TestWithParam<AcceptedCase> {};
 
 TEST_P(AcceptedScriptTest, ReadsIntoTheExpectedKeys)
@@ -142,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
         AcceptedCase{"CarriageReturnsAndTabsAreWhiteSpace", "HKCU\r\n{\r\n\tval_like\t=\ts\t'x'\r\n}\r\n",
                      {withDefault(key(kCU, "val_like"), "x")}},
         AcceptedCase{"EmptyRootBlock", "HKLM { }", {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 TEST(ParametersTest, AQuoteInAParameterValueIsTakenAsItIs)
 {
@@ -158,11 +154,6 @@ struct RejectedCase {
     std::string script;
     const char* errorPart;
 };
-
-void PrintTo(const RejectedCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class RejectedScriptTest : public ::testing::TestWithParam<RejectedCase> {};
 
@@ -237,7 +228,7 @@ INSTANTIATE_TEST_SUITE_P(
         RejectedCase{"TooDeep", nested(65), "nested too deeply"},
         RejectedCase{"AbsurdlyDeepAndUnclosed", "HKCU {" + repeated(" K {", 100000), "nested too deeply"},
         RejectedCase{"ManyOpeningBraces", repeated("{ ", 100000), "expected a root key"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 TEST(NestingTest, SixtyFourLevelsAreAccepted)
 {

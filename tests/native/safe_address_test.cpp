@@ -1,6 +1,7 @@
 // Which addresses from the lyrics service may reach the shell: web pages only, in any letter
 // case of their scheme, and nothing that could end the address on a command line.
 #include "notifier/safe_address.h"
+#include "tests/table_row.h"
 
 #include <gtest/gtest.h>
 
@@ -9,22 +10,13 @@
 
 namespace {
 
-struct AddressCase {
-    const char* name;
-    std::string address;
-    bool web;
-};
-
-std::ostream& operator<<(std::ostream& out, const AddressCase& c)
-{
-    return out << c.name;
-}
+using AddressCase = TableRow<std::string, bool>;
 
 class WebAddressTest : public ::testing::TestWithParam<AddressCase> {};
 
 TEST_P(WebAddressTest, AcceptsOnlyWebPages)
 {
-    EXPECT_EQ(IsWebAddress(GetParam().address), GetParam().web) << GetParam().address;
+    EXPECT_EQ(IsWebAddress(GetParam().input), GetParam().expected) << GetParam().input;
 }
 
 const AddressCase kAddresses[] = {
@@ -57,6 +49,6 @@ const AddressCase kAddresses[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Addresses, WebAddressTest, ::testing::ValuesIn(kAddresses),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         RowName{});
 
 }  // namespace

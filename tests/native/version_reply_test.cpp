@@ -1,6 +1,7 @@
 // The update check's arithmetic: the service's reply read against the module's own version
 // (2, 1), the comparison, and the question's text.
 #include "settings/version_reply.h"
+#include "tests/table_row.h"
 
 #include <gtest/gtest.h>
 
@@ -17,8 +18,6 @@ struct ReplyCase {
     VersionPair offered;
     bool newer;
 };
-
-void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.name; }
 
 class VersionReplyTest : public ::testing::TestWithParam<ReplyCase> {};
 
@@ -54,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"WhiteSpaceAroundPointSkipped", "2 . 4", {2, 4}, true},
         ReplyCase{"ExplicitPlusSigns", "+2.+4", {2, 4}, true},
         ReplyCase{"ErrorPageKeepsOwn", "<html><body>Not found</body></html>", {2, 0}, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 TEST(IsNewerVersion, MajorDecidesBeforeMinor)
 {
@@ -64,19 +63,13 @@ TEST(IsNewerVersion, MajorDecidesBeforeMinor)
     EXPECT_FALSE(IsNewerVersion({2, 1}, {2, 1}));
 }
 
-struct QuestionCase {
-    const char* name;
-    VersionPair offered;
-    const char* question;
-};
-
-void PrintTo(const QuestionCase& c, std::ostream* os) { *os << c.name; }
+using QuestionCase = TableRow<VersionPair, const char*>;
 
 class NewVersionQuestionTest : public ::testing::TestWithParam<QuestionCase> {};
 
 TEST_P(NewVersionQuestionTest, NamesTheOfferedVersion)
 {
-    EXPECT_EQ(NewVersionQuestion(GetParam().offered), GetParam().question);
+    EXPECT_EQ(NewVersionQuestion(GetParam().input), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -90,6 +83,6 @@ INSTANTIATE_TEST_SUITE_P(
         QuestionCase{"NegativesKeepTheirSign", {-2147483647 - 1, -3},
                      "There is a new version of Tunelore plugin (v-2147483648.-3). Do you want to download "
                      "it now?"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 }  // namespace

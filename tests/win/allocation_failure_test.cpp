@@ -23,6 +23,7 @@
 #include "tests/win/process_counts.h"
 #include "tools/dll_watch/thread_windows.h"
 #include "tools/fake_player/fake_player.h"
+#include "tests/table_row.h"
 
 #include <gtest/gtest.h>
 
@@ -242,11 +243,6 @@ struct InjectionStep {
     std::function<bool(AllocationFailureTest&)> worked;
 };
 
-void PrintTo(const InjectionStep& step, std::ostream* os)
-{
-    *os << step.name;
-}
-
 class AllocationFailureStepTest : public AllocationFailureTest,
                                   public ::testing::WithParamInterface<InjectionStep> {
 protected:
@@ -413,7 +409,7 @@ const InjectionStep kSteps[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Steps, AllocationFailureStepTest, ::testing::ValuesIn(kSteps),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         RowName{});
 
 // A failing creation is the out-of-memory answer, with no object made.
 TEST_F(AllocationFailureTest, FailedCreationAnswersOutOfMemory)

@@ -135,3 +135,16 @@ void ExpectControls(const std::vector<TemplateItem>& items, const std::vector<Te
             << "control " << i;
     }
 }
+
+void ExpectDialogTemplate(UINT id, const DialogTemplate& expected)
+{
+    DialogTemplate dialog;
+    ASSERT_TRUE(ReadDialogTemplate(id, dialog));
+    EXPECT_EQ(dialog.caption, expected.caption);
+    EXPECT_EQ(dialog.typeface, expected.typeface);
+    EXPECT_EQ(dialog.pointSize, expected.pointSize);
+    EXPECT_EQ(dialog.cx, expected.cx);
+    EXPECT_EQ(dialog.cy, expected.cy);
+    EXPECT_EQ(dialog.style, expected.style);
+    ExpectControls(dialog.items, expected.items);
+}

@@ -29,3 +29,7 @@ bool ReadDialogTemplate(UINT id, DialogTemplate& out);
 
 // Expects the controls one for one, each with every field, in their order.
 void ExpectControls(const std::vector<TemplateItem>& items, const std::vector<TemplateItem>& expected);
+
+// Reads the template and expects it whole: its frame (caption, font, size, style) and its
+// controls as ExpectControls does.
+void ExpectDialogTemplate(UINT id, const DialogTemplate& expected);

@@ -7,6 +7,7 @@
 #include "plugin/plugin_app.h"
 #include "res/resource.h"
 #include "tests/win/lyrics_service_client.h"
+#include "tests/table_row.h"
 
 #include <gtest/gtest.h>
 
@@ -113,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "&title=Rain+Song&track=7&year=1999\0"s},
         PostCase{"EmptyMapSendsExactlyOneZeroByte", FieldMap(), "\0"s},
         PostCase{"HighBytesAreEscaped", FieldMap{{"title", "Caf\xE9"}}, "title=Caf%E9\0"s}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 TEST_F(HttpExchangeTest, PostParsesTheServiceReply)
 {
@@ -195,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(
                   patterned(kMaxReplyBytes)},
         ReplyCase{"ReplyPastTheBoundIsCutAtIt", {{"body", patterned(100000)}, {"pieces", "3"}},
                   patterned(kMaxReplyBytes)}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 class ErrorStatusTest : public HttpExchangeTest, public ::testing::WithParamInterface<const char*> {};
 
@@ -252,7 +253,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"RefusedConnectionFailsQuickly", {}, 0.0, 5.0},
         FailureCase{"ConnectionClosedWithoutAnswerFailsQuickly", {{"action", "close"}, {"count", "10"}}, 0.0, 5.0},
         FailureCase{"ServiceThatNeverAnswersEndsAtTheReceiveBound", {{"action", "hang"}, {"count", "10"}}, 1.2, 8.0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 // --- The bound of the whole exchange -------------------------------------------------------
 // From the moment the request goes out to the end of the reply, an exchange takes at most the
@@ -333,7 +334,7 @@ INSTANTIATE_TEST_SUITE_P(
         BoundCase{"BodyThatArrivedWholeBeforeAResetCountsAsFound",
                   {{{"body", kFoundReply}, {"length", "1000"}, {"end", "reset"}, {"end_after", "0.3"}}}, kFoundFields,
                   kFoundReply}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 // The exchange blocks its thread as before: it waits without dispatching messages, so no
 // timer (the plug-in's tick) and no other message runs inside it.

@@ -3,6 +3,7 @@
 #include "framework/module.h"
 #include "framework/unique_handle.h"
 #include "res/resource.h"
+#include "tests/table_row.h"
 
 #include <gtest/gtest.h>
 
@@ -112,17 +113,6 @@ struct IconCase {
     int size;
 };
 
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const IconCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
-
-std::string CaseName(const ::testing::TestParamInfo<IconCase>& info)
-{
-    return info.param.name;
-}
-
 const IconCase kEveryImage[] = {
     {"Found32", IDI_FOUND, 32},
     {"Found16", IDI_FOUND, 16},
@@ -160,7 +150,7 @@ TEST_P(IconImageTest, LoadsAtItsOwnSizeWithAPictureAndTransparentCorners)
     EXPECT_FALSE(image.at(c.size / 2, c.size / 2).opaque);
 }
 
-INSTANTIATE_TEST_SUITE_P(Icons, IconImageTest, ::testing::ValuesIn(kEveryImage), CaseName);
+INSTANTIATE_TEST_SUITE_P(Icons, IconImageTest, ::testing::ValuesIn(kEveryImage), RowName{});
 
 class IconPairTest : public ::testing::TestWithParam<int> {};
 

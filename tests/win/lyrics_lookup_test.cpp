@@ -7,6 +7,7 @@
 #include "framework/module.h"
 #include "tests/win/lyrics_service_client.h"
 #include "tests/win/shell_recorder.h"
+#include "tests/table_row.h"
 
 #include <gtest/gtest.h>
 
@@ -16,21 +17,15 @@
 
 namespace {
 
-struct FileNameCase {
-    const char* name;
-    std::string source;
-    std::string filename;
-};
-
-void PrintTo(const FileNameCase& c, std::ostream* os) { *os << c.name; }
+using FileNameCase = TableRow<std::string, std::string>;
 
 class BuildRequestFileNameTest : public ::testing::TestWithParam<FileNameCase> {};
 
 TEST_P(BuildRequestFileNameTest, PathsAreReducedToTheirFileNameAndUrlsKeptWhole)
 {
     Track track;
-    track.sourceUrl = GetParam().source;
-    EXPECT_EQ(LyricsLookup::buildRequest(track)["filename"], GetParam().filename);
+    track.sourceUrl = GetParam().input;
+    EXPECT_EQ(LyricsLookup::buildRequest(track)["filename"], GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -48,7 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
         FileNameCase{"LongerThanThePathLimit", "C:\\" + std::string(300, 'a') + "\\song.mp3", std::string(256, 'a')},
         FileNameCase{"FileNameEndsAtTheLimit", "C:\\" + std::string(240, 'd') + "\\" + std::string(15, 'f'),
                      std::string(15, 'f')}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 TEST(BuildRequest, SendsAllSevenFieldsFromTheirTrackFields)
 {
@@ -79,13 +74,13 @@ protected:
         ShellAndClockTest::TearDown();
     }
 
-    const NOTIFYICONDATAA& LastModify() const
+    const NotifyIconCall& LastModify() const
     {
         for (auto call = m_shell.notifications.rbegin(); call != m_shell.notifications.rend(); ++call) {
-            if (call->message == NIM_MODIFY && (call->data.uFlags & NIF_TIP))
-                return call->data;
+            if (call->message == NIM_MODIFY && (call->uFlags & NIF_TIP))
+                return *call;
         }
-        static const NOTIFYICONDATAA none{};
+        static const NotifyIconCall none{};
         return none;
     }
 
@@ -118,9 +113,9 @@ TEST_F(LookUpTest, FoundSongShowsFoundStateAndPostsItsFields)
                           "&title=Rain+Song&track=7&year=1999") +
                   '\0');
 
-    const NOTIFYICONDATAA& shown = LastModify();
-    EXPECT_STREQ(shown.szTip, LoadStringResource(IDS_LYRICS_FOUND).c_str());
-    EXPECT_STREQ(shown.szInfoTitle, "Rain Song");
+    const NotifyIconCall& shown = LastModify();
+    EXPECT_EQ(shown.szTip, LoadStringResource(IDS_LYRICS_FOUND));
+    EXPECT_EQ(shown.szInfoTitle, "Rain Song");
     ASSERT_EQ(DoubleClick().size(), 1u);
     EXPECT_NE(m_shell.opened[0].find("/lyrics/rain-song"), std::string::npos) << m_shell.opened[0];
 }
@@ -128,7 +123,7 @@ TEST_F(LookUpTest, FoundSongShowsFoundStateAndPostsItsFields)
 TEST_F(LookUpTest, UnknownSongShowsNotFoundWithTheSearchPage)
 {
     m_lookup->lookUp(Track{"Unheard Tune", "Nobody", "", "", "", "", ""});
-    EXPECT_STREQ(LastModify().szTip, "Lyrics not found");
+    EXPECT_EQ(LastModify().szTip, "Lyrics not found");
     // The not-found answer's url is still the page a double-click opens.
     ASSERT_EQ(DoubleClick().size(), 1u);
     EXPECT_EQ(m_shell.opened[0].rfind("http://", 0), 0u) << m_shell.opened[0];
@@ -141,15 +136,13 @@ struct ReplyCase {
     std::string opened;  // "" when a double-click opens nothing
 };
 
-void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.name; }
-
 class LookUpReplyTest : public LookUpTest, public ::testing::WithParamInterface<ReplyCase> {};
 
 TEST_P(LookUpReplyTest, TitleDecidesAndUrlIsKept)
 {
     AnswerNextWith(GetParam().reply);
     m_lookup->lookUp(Track{"Rain Song", "The Lanterns", "", "", "", "", ""});
-    EXPECT_STREQ(LastModify().szTip, GetParam().tip);
+    EXPECT_EQ(LastModify().szTip, GetParam().tip);
     const std::vector<std::string> opened = DoubleClick();
     if (GetParam().opened.empty())
         EXPECT_TRUE(opened.empty());
@@ -168,13 +161,13 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"SingleSpaceTitleCountsAsFound", "<title> </title><url>http://x.example/l</url>",
                   "Lyrics found! Doubleclick to view", "http://x.example/l"},
         ReplyCase{"GarbledReply", "<<<>>>not a reply</title", "Lyrics not found", ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 TEST_F(LookUpTest, FailedExchangeShowsNotFoundWithNoAddress)
 {
     ASSERT_TRUE(m_proxy.pointAt(ClosedLoopbackPort()));
     m_lookup->lookUp(Track{"Rain Song", "The Lanterns", "", "", "", "", ""});
-    EXPECT_STREQ(LastModify().szTip, "Lyrics not found");
+    EXPECT_EQ(LastModify().szTip, "Lyrics not found");
     EXPECT_TRUE(DoubleClick().empty());
 }
 
@@ -184,7 +177,7 @@ TEST_F(LookUpTest, StopAfterAFoundLookupKeepsItsPage)
     const std::vector<std::string> found = DoubleClick();
     ASSERT_EQ(found.size(), 1u);
     m_lookup->playbackStopped();
-    EXPECT_STREQ(LastModify().szTip, "Stopped");
+    EXPECT_EQ(LastModify().szTip, "Stopped");
     EXPECT_EQ(DoubleClick(), found);
 }
 

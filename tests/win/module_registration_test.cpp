@@ -7,6 +7,7 @@
 #include "tests/win/built_dll.h"
 #include "tests/win/notice_listener.h"
 #include "tests/win/registry_keys.h"
+#include "tests/table_row.h"
 
 #include <windows.h>
 
@@ -80,11 +81,6 @@ const ModuleFailureCase kModuleFailureCases[] = {
      HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND)},
 };
 
-void PrintTo(const ModuleFailureCase& test, std::ostream* out)
-{
-    *out << test.name;
-}
-
 class ModuleRegistrationFailureTest : public ModuleRegistrationTest,
                                       public ::testing::WithParamInterface<ModuleFailureCase> {};
 
@@ -115,8 +111,6 @@ TEST_P(ModuleRegistrationFailureTest, FailsWithoutWritingAndStillBroadcasts)
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, ModuleRegistrationFailureTest, ::testing::ValuesIn(kModuleFailureCases),
-                         [](const ::testing::TestParamInfo<ModuleFailureCase>& info) {
-                             return std::string(info.param.name);
-                         });
+                         RowName{});
 
 }  // namespace

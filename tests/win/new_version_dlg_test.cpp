@@ -14,6 +14,7 @@
 #include "res/resource.h"
 #include "tests/win/dialog_driver.h"
 #include "tests/win/dialog_template.h"
+#include "tests/table_row.h"
 
 namespace {
 
@@ -23,24 +24,21 @@ constexpr char kQuestion[] =
 
 TEST(NewVersionDialogTemplate, HasTheCaptionFontSizeAndControlsInTabOrder)
 {
-    DialogTemplate dialog;
-    ASSERT_TRUE(ReadDialogTemplate(IDD_NEW_VERSION, dialog));
-    EXPECT_EQ(dialog.caption, kCaption);
-    EXPECT_EQ(dialog.typeface, "MS Sans Serif");
-    EXPECT_EQ(dialog.pointSize, 8);
-    EXPECT_EQ(dialog.cx, 199);
-    EXPECT_EQ(dialog.cy, 57);
-    EXPECT_EQ(dialog.style,
-              static_cast<DWORD>(DS_SETFONT | DS_MODALFRAME | DS_3DLOOK | WS_POPUP | WS_CAPTION | WS_SYSMENU));
-
     constexpr DWORD kButton = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
-    const std::vector<TemplateItem> expected = {
-        {IDOK, "button", "Yes", 7, 34, 50, 16, kButton | BS_DEFPUSHBUTTON},
-        {IDCANCEL, "button", "Later", 67, 34, 50, 16, kButton | BS_PUSHBUTTON},
-        {IDC_DONT_ASK, "button", "Don't Ask Again", 127, 34, 65, 16, kButton | BS_PUSHBUTTON},
-        {IDC_MESSAGE, "static", "Static", 7, 7, 185, 17, WS_CHILD | WS_VISIBLE | SS_LEFT | WS_GROUP},
-    };
-    ExpectControls(dialog.items, expected);
+    ExpectDialogTemplate(
+        IDD_NEW_VERSION,
+        {.style = DS_SETFONT | DS_MODALFRAME | DS_3DLOOK | WS_POPUP | WS_CAPTION | WS_SYSMENU,
+         .cx = 199,
+         .cy = 57,
+         .caption = kCaption,
+         .pointSize = 8,
+         .typeface = "MS Sans Serif",
+         .items = {
+             {IDOK, "button", "Yes", 7, 34, 50, 16, kButton | BS_DEFPUSHBUTTON},
+             {IDCANCEL, "button", "Later", 67, 34, 50, 16, kButton | BS_PUSHBUTTON},
+             {IDC_DONT_ASK, "button", "Don't Ask Again", 127, 34, 65, 16, kButton | BS_PUSHBUTTON},
+             {IDC_MESSAGE, "static", "Static", 7, 7, 185, 17, WS_CHILD | WS_VISIBLE | SS_LEFT | WS_GROUP},
+         }});
 }
 
 struct AnswerCase {
@@ -48,8 +46,6 @@ struct AnswerCase {
     std::function<void(HWND)> answer;
     INT_PTR result;
 };
-
-void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.name; }
 
 // A key as the user presses it on the control that has the focus; the dialog's loop turns
 // Enter and Escape into the default button's and Cancel's commands.
@@ -96,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"CloseBoxAsksLater", [](HWND d) { ::PostMessageA(d, WM_SYSCOMMAND, SC_CLOSE, 0); },
                    kNewVersionLater},
         AnswerCase{"DontAskAgainNeverAsks", [](HWND d) { PostClick(d, IDC_DONT_ASK); }, kNewVersionNeverAsk}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 // The base's answer when there is no such template: the caller reads it as "later".
 TEST(DialogBase, MissingTemplateGivesMinusOne)

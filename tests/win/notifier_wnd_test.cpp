@@ -13,6 +13,7 @@
 #include "tests/win/menu_watcher.h"
 #include "tests/win/notifier_fixture.h"
 #include "res/resource.h"
+#include "tests/table_row.h"
 
 namespace {
 
@@ -25,13 +26,13 @@ constexpr UINT kIconAndTip = NIF_MESSAGE | NIF_ICON | NIF_TIP;
 constexpr UINT kIconTipAndBalloon = kIconAndTip | NIF_INFO;
 
 // What one notification did to the balloon: 'S' showed it, 'H' removed it, '.' neither.
-char BalloonEvent(const NotifyCall& call)
+char BalloonEvent(const NotifyIconCall& call)
 {
     if (call.message != NIM_MODIFY)
         return '?';
-    if (call.data.uFlags == kIconTipAndBalloon)
+    if (call.uFlags == kIconTipAndBalloon)
         return 'S';
-    if (call.data.uFlags == NIF_INFO && call.data.szInfo[0] == '\0')
+    if (call.uFlags == NIF_INFO && call.szInfo.empty())
         return 'H';
     return '.';
 }
@@ -59,7 +60,7 @@ protected:
             m_shell.notifications.clear();
             Tick(from + i);
             std::string events;
-            for (const NotifyCall& call : m_shell.notifications)
+            for (const NotifyIconCall& call : m_shell.notifications)
                 events += BalloonEvent(call);
             line += events.empty() ? '.' : events == "S" ? 'S' : events == "H" ? 'H' : events == "SH" ? 'B' : '?';
         }
@@ -82,20 +83,20 @@ TEST_F(NotifierTest, CreationAddsTheStoppedIconToAHiddenStaticWindow)
     EXPECT_EQ(static_cast<DWORD>(::GetWindowLongA(m_wnd->m_hWnd, GWL_STYLE)) & (WS_CHILD | WS_POPUP | WS_VISIBLE), 0u);
 
     ASSERT_EQ(m_shell.notifications.size(), 1u);
-    const NotifyCall& add = m_shell.notifications[0];
+    const NotifyIconCall& add = m_shell.notifications[0];
     EXPECT_EQ(add.message, static_cast<DWORD>(NIM_ADD));
-    EXPECT_EQ(add.data.cbSize, offsetof(NOTIFYICONDATAA, hBalloonIcon));
+    EXPECT_EQ(add.cbSize, offsetof(NOTIFYICONDATAA, hBalloonIcon));
     if (sizeof(void*) == 4) {
-        EXPECT_EQ(add.data.cbSize, 504u);
+        EXPECT_EQ(add.cbSize, 504u);
     }
-    EXPECT_EQ(add.data.hWnd, m_wnd->m_hWnd);
-    EXPECT_EQ(add.data.uID, 0u);
-    EXPECT_EQ(add.data.uCallbackMessage, 0x8001u);
-    EXPECT_EQ(add.data.uTimeout, 10000u);
-    EXPECT_EQ(add.data.uFlags, kIconAndTip);
-    EXPECT_STREQ(add.data.szTip, kStoppedTip);
-    EXPECT_NE(add.data.hIcon, nullptr);
-    EXPECT_EQ(add.data.hIcon, ModuleIcon(IDI_IDLE));
+    EXPECT_EQ(add.hWnd, m_wnd->m_hWnd);
+    EXPECT_EQ(add.uID, 0u);
+    EXPECT_EQ(add.uCallbackMessage, 0x8001u);
+    EXPECT_EQ(add.uTimeout, 10000u);
+    EXPECT_EQ(add.uFlags, kIconAndTip);
+    EXPECT_EQ(add.szTip, kStoppedTip);
+    EXPECT_NE(add.hIcon, nullptr);
+    EXPECT_EQ(add.hIcon, ModuleIcon(IDI_IDLE));
     EXPECT_EQ(m_wnd->m_hIconFound, ModuleIcon(IDI_FOUND));
     EXPECT_NE(m_wnd->m_hIconFound, m_wnd->m_hIconIdle);
 }
@@ -107,9 +108,9 @@ TEST_F(NotifierTest, TeardownRemovesTheIconAndTheWindow)
     m_wnd.reset();
     ASSERT_EQ(m_shell.notifications.size(), 1u);
     EXPECT_EQ(m_shell.notifications[0].message, static_cast<DWORD>(NIM_DELETE));
-    EXPECT_EQ(m_shell.notifications[0].data.uFlags, 0u);
-    EXPECT_EQ(m_shell.notifications[0].data.hWnd, window);
-    EXPECT_EQ(m_shell.notifications[0].data.uID, 0u);
+    EXPECT_EQ(m_shell.notifications[0].uFlags, 0u);
+    EXPECT_EQ(m_shell.notifications[0].hWnd, window);
+    EXPECT_EQ(m_shell.notifications[0].uID, 0u);
     EXPECT_FALSE(::IsWindow(window));
 }
 
@@ -124,14 +125,14 @@ TEST_F(NotifierTest, NewTaskbarGetsTheIconBackInItsCurrentStateWithoutTheBalloon
     EXPECT_EQ(::SendMessageA(m_wnd->m_hWnd, ::RegisterWindowMessageA("TaskbarCreated"), 0, 0), 0);
 
     ASSERT_EQ(m_shell.notifications.size(), 1u);
-    const NotifyCall& add = m_shell.notifications[0];
+    const NotifyIconCall& add = m_shell.notifications[0];
     EXPECT_EQ(add.message, static_cast<DWORD>(NIM_ADD));
-    EXPECT_EQ(add.data.uFlags, kIconAndTip);
-    EXPECT_EQ(add.data.hIcon, m_wnd->m_hIconFound);
-    EXPECT_STREQ(add.data.szTip, kFoundTip);
-    EXPECT_EQ(add.data.hWnd, m_wnd->m_hWnd);
-    EXPECT_EQ(add.data.uCallbackMessage, WM_NOTIFYICON);
-    EXPECT_EQ(add.data.cbSize, offsetof(NOTIFYICONDATAA, hBalloonIcon));
+    EXPECT_EQ(add.uFlags, kIconAndTip);
+    EXPECT_EQ(add.hIcon, m_wnd->m_hIconFound);
+    EXPECT_EQ(add.szTip, kFoundTip);
+    EXPECT_EQ(add.hWnd, m_wnd->m_hWnd);
+    EXPECT_EQ(add.uCallbackMessage, WM_NOTIFYICON);
+    EXPECT_EQ(add.cbSize, offsetof(NOTIFYICONDATAA, hBalloonIcon));
 }
 
 // --- Icon states ------------------------------------------------------------------------
@@ -142,11 +143,6 @@ struct StateCase {
     bool foundIcon;
     const char* tip;
 };
-
-std::ostream& operator<<(std::ostream& out, const StateCase& c)
-{
-    return out << c.name;
-}
 
 const StateCase kStates[] = {
     {"Found", [](NotifierUnderTest& w) { w.ShowFound("Song", kLyricsPage, 0); }, true, kFoundTip},
@@ -170,12 +166,12 @@ TEST_P(IconStateTest, SetsIconAndTooltipWholeAfterRemovingTheBalloon)
 
     ASSERT_EQ(m_shell.notifications.size(), 2u);
     EXPECT_EQ(BalloonEvent(m_shell.notifications[0]), 'H');
-    const NotifyCall& modify = m_shell.notifications[1];
+    const NotifyIconCall& modify = m_shell.notifications[1];
     EXPECT_EQ(modify.message, static_cast<DWORD>(NIM_MODIFY));
-    EXPECT_EQ(modify.data.uFlags, kIconAndTip);
-    EXPECT_EQ(modify.data.hIcon, state.foundIcon ? m_wnd->m_hIconFound : m_wnd->m_hIconIdle);
-    EXPECT_STREQ(modify.data.szTip, state.tip);
-    EXPECT_EQ(modify.data.uID, 0u);
+    EXPECT_EQ(modify.uFlags, kIconAndTip);
+    EXPECT_EQ(modify.hIcon, state.foundIcon ? m_wnd->m_hIconFound : m_wnd->m_hIconIdle);
+    EXPECT_EQ(modify.szTip, state.tip);
+    EXPECT_EQ(modify.uID, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllStates, IconStateTest,
@@ -202,13 +198,13 @@ TEST_P(BalloonTitleTest, LongTitlesAreCutToTheirField)
     m_wnd->ShowFound(title, kLyricsPage, kStart);
     Tick(kStart);
     ASSERT_EQ(BalloonEvent(m_shell.notifications.back()), 'S');
-    EXPECT_EQ(std::string(m_shell.notifications.back().data.szInfoTitle), title.substr(0, GetParam().shown));
+    EXPECT_EQ(m_shell.notifications.back().szInfoTitle, title.substr(0, GetParam().shown));
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, BalloonTitleTest,
                          ::testing::Values(TitleCase{"Empty", 0, 0}, TitleCase{"FitsExactly", 63, 63},
                                            TitleCase{"OneTooLong", 64, 63}, TitleCase{"FarTooLong", 1000, 63}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         RowName{});
 
 // --- The balloon's cycle ------------------------------------------------------------------
 
@@ -220,11 +216,6 @@ struct CycleCase {
     std::int64_t lookupStartOffset;  // from kStart, the moment of the result
     const char* timeline;            // ticks at kStart, kStart + 1, ...
 };
-
-std::ostream& operator<<(std::ostream& out, const CycleCase& c)
-{
-    return out << c.name;
-}
 
 const CycleCase kCycles[] = {
     {"WaitsForTheDelayAndStaysForTheTimeout", 1, 5, 7, 0, ".....S......H.."},
@@ -251,20 +242,20 @@ TEST_P(BalloonCycleTest, ShowsAndRemovesOnTheFirstTickAtOrPastEachMoment)
 }
 
 INSTANTIATE_TEST_SUITE_P(Schedules, BalloonCycleTest, ::testing::ValuesIn(kCycles),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         RowName{});
 
 TEST_F(BalloonTest, ShownBalloonCarriesTheTitleAndItsText)
 {
     GetSettings().BalloonDelay = 0;
     m_wnd->ShowFound("Song Title", kLyricsPage, kStart);
     Tick(kStart);
-    const NotifyCall& shown = m_shell.notifications.back();
+    const NotifyIconCall& shown = m_shell.notifications.back();
     ASSERT_EQ(BalloonEvent(shown), 'S');
-    EXPECT_STREQ(shown.data.szInfoTitle, "Song Title");
-    EXPECT_STREQ(shown.data.szInfo, kBalloonText);
-    EXPECT_EQ(shown.data.dwInfoFlags, static_cast<DWORD>(NIIF_INFO | NIIF_NOSOUND));
-    EXPECT_EQ(shown.data.hIcon, m_wnd->m_hIconFound);
-    EXPECT_STREQ(shown.data.szTip, kFoundTip);
+    EXPECT_EQ(shown.szInfoTitle, "Song Title");
+    EXPECT_EQ(shown.szInfo, kBalloonText);
+    EXPECT_EQ(shown.dwInfoFlags, static_cast<DWORD>(NIIF_INFO | NIIF_NOSOUND));
+    EXPECT_EQ(shown.hIcon, m_wnd->m_hIconFound);
+    EXPECT_EQ(shown.szTip, kFoundTip);
 }
 
 TEST_F(BalloonTest, SwitchingBalloonsOffLaterKeepsTheScheduledOne)
@@ -282,7 +273,7 @@ TEST_F(BalloonTest, DisplayTimeCountsFromTheMomentTheShellReturned)
     GetSettings().BalloonTimeout = 2;
     m_wnd->ShowFound("Song", kLyricsPage, kStart);
     // A shell that takes three seconds to show the balloon.
-    m_shell.onNotify = [](const NotifyCall& call) {
+    m_shell.onNotify = [](const NotifyIconCall& call) {
         if (BalloonEvent(call) == 'S')
             test_clock::Set(test_clock::Now() + 3);
     };
@@ -295,11 +286,6 @@ struct CancelCase {
     const char* name;
     Action cancel;
 };
-
-std::ostream& operator<<(std::ostream& out, const CancelCase& c)
-{
-    return out << c.name;
-}
 
 const CancelCase kCancels[] = {
     {"NotFound", [](NotifierUnderTest& w) { w.ShowNotFound(""); }},
@@ -348,11 +334,6 @@ struct OpenCase {
     const char* address;
     bool opens;
 };
-
-std::ostream& operator<<(std::ostream& out, const OpenCase& c)
-{
-    return out << c.name;
-}
 
 const OpenCase kAddresses[] = {
     {"WebPage", kLyricsPage, true},
@@ -414,11 +395,6 @@ struct ClickCase {
     std::size_t menus;
 };
 
-std::ostream& operator<<(std::ostream& out, const ClickCase& c)
-{
-    return out << c.name;
-}
-
 const ClickCase kClicks[] = {
     {"LeftPressOpensTheMenu", {WM_LBUTTONDOWN, WM_LBUTTONUP}, 0, 1},
     {"RightPressOpensTheMenu", {WM_RBUTTONDOWN, WM_RBUTTONUP}, 0, 1},
@@ -444,7 +420,7 @@ TEST_P(ClickTest, MenuOpensThreeHundredMillisecondsAfterASinglePress)
 }
 
 INSTANTIATE_TEST_SUITE_P(Events, ClickTest, ::testing::ValuesIn(kClicks),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         RowName{});
 
 // Events that are neither presses nor double-clicks, or that name another icon, leave a
 // pending balloon and the address alone and are answered with 0.
@@ -479,7 +455,7 @@ TEST_F(NotifierTest, UpdateCheckStartsOnTheFirstTickAfterTheBalloonWork)
     GetSettings().BalloonTimeout = 0;
     m_wnd->ShowFound("Song", kLyricsPage, kStart);
     std::string flagAtBalloonCalls;
-    m_shell.onNotify = [this, &flagAtBalloonCalls](const NotifyCall&) {
+    m_shell.onNotify = [this, &flagAtBalloonCalls](const NotifyIconCall&) {
         flagAtBalloonCalls += m_wnd->m_bUpdateChecked ? '1' : '0';
     };
     EXPECT_FALSE(m_wnd->m_bUpdateChecked);

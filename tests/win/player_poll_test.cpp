@@ -5,6 +5,7 @@
 #include "plugin/tunelore_plugin.h"
 #include "tests/win/recording_lookup.h"
 #include "tools/fake_player/fake_player.h"
+#include "tests/table_row.h"
 
 #include <gtest/gtest.h>
 
@@ -49,6 +50,14 @@ protected:
     {
         m_core->SetCurrentMedia(item.get());
         m_core->SetPlayState(wmppsPlaying);
+    }
+
+    // One tick after another song: even a record that equals the key after load is new, and
+    // is looked up.
+    void PollAfterAnotherSong()
+    {
+        g_lastTrackKey = "previous";
+        PollPlayers();
     }
 
     void PollTimes(int ticks)
@@ -167,24 +176,18 @@ TEST_F(PlayerPollTest, TwoPluginsAreBothPolledAndLeaveOnlyTheirOwnEntry)
     EXPECT_EQ(g_livePlugins[0], first);
 }
 
-struct MediaTypeCase {
-    const char* name;
-    const wchar_t* mediaType;  // null: the item has no "MediaType"
-    bool lookedUp;
-};
-
-// Names the case in test output instead of dumping its bytes.
-void PrintTo(const MediaTypeCase& c, std::ostream* os) { *os << c.name; }
+// input: null: the item has no "MediaType"
+using MediaTypeCase = TableRow<const wchar_t*, bool>;
 
 class MediaTypeTest : public PlayerPollTest, public ::testing::WithParamInterface<MediaTypeCase> {};
 
 TEST_P(MediaTypeTest, OnlyAudioAndRadioAreCaptured)
 {
     const MediaTypeCase& c = GetParam();
-    Play(c.mediaType ? Song(L"The Lanterns", L"Rain Song", c.mediaType)
-                     : FakeMedia::Create({{L"Author", L"The Lanterns"}, {L"Title", L"Rain Song"}}, std::nullopt));
+    Play(c.input ? Song(L"The Lanterns", L"Rain Song", c.input)
+                 : FakeMedia::Create({{L"Author", L"The Lanterns"}, {L"Title", L"Rain Song"}}, std::nullopt));
     PollPlayers();
-    if (c.lookedUp) {
+    if (c.expected) {
         ASSERT_EQ(m_lookup.lookups.size(), 1u);
         EXPECT_EQ(m_lookup.lookups[0].title, "Rain Song");
     } else {
@@ -201,7 +204,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, MediaTypeTest,
                                            MediaTypeCase{"AudioWithSpace", L"audio ", false},
                                            MediaTypeCase{"Empty", L"", false},
                                            MediaTypeCase{"Absent", nullptr, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         RowName{});
 
 TEST_F(PlayerPollTest, VideoAfterASongLooksUpAnEmptyRecordOnce)
 {
@@ -248,13 +251,7 @@ TEST_F(PlayerPollTest, EmptyOrAbsentValuesNeverClearAField)
     EXPECT_EQ(m_lookup.lookups[0].title, "Rain Song");
 }
 
-struct ArtistCase {
-    const char* name;
-    std::vector<FakeAttribute> attributes;
-    std::string artist;
-};
-
-void PrintTo(const ArtistCase& c, std::ostream* os) { *os << c.name; }
+using ArtistCase = TableRow<std::vector<FakeAttribute>, std::string>;
 
 std::vector<FakeAttribute> Padded(std::vector<std::pair<int, FakeAttribute>> placed)
 {
@@ -269,10 +266,10 @@ class ArtistPrecedenceTest : public PlayerPollTest, public ::testing::WithParamI
 TEST_P(ArtistPrecedenceTest, HigherIndexWins)
 {
     // getItemInfo answers the first attribute of a name, so each name appears once.
-    Play(FakeMedia::Create(GetParam().attributes, L"audio"));
+    Play(FakeMedia::Create(GetParam().input, L"audio"));
     PollPlayers();
     ASSERT_EQ(m_lookup.lookups.size(), 1u);
-    EXPECT_EQ(m_lookup.lookups[0].artist, GetParam().artist);
+    EXPECT_EQ(m_lookup.lookups[0].artist, GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -283,7 +280,7 @@ INSTANTIATE_TEST_SUITE_P(
         ArtistCase{"EmptyAlbumArtistKeepsAuthor", Padded({{3, {L"Author", L"A"}}, {10, {L"AlbumArtist", L""}}}),
                    "A"},
         ArtistCase{"OnlyAlbumArtist", Padded({{5, {L"AlbumArtist", L"B"}}}), "B"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 struct FailingCallCase {
     const char* name;
@@ -291,8 +288,6 @@ struct FailingCallCase {
     std::string expectedTitle;
     std::string expectedUrl;
 };
-
-void PrintTo(const FailingCallCase& c, std::ostream* os) { *os << c.name; }
 
 const FailingCallCase kFailingCalls[] = {
     {"CurrentMedia", PlayerCall::GetCurrentMedia, "", ""},
@@ -327,13 +322,12 @@ TEST_P(FailingPlayerCallTest, GivesAnEmptierRecordNeverACrash)
 
 INSTANTIATE_TEST_SUITE_P(
     Calls, FailingPlayerCallTest, ::testing::ValuesIn(kFailingCalls),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 TEST_F(PlayerPollTest, CurrentMediaThatSucceedsWithoutAnItemGivesAnEmptyRecord)
 {
     m_core->SetPlayState(wmppsPlaying);
-    g_lastTrackKey = "previous";
-    PollPlayers();
+    PollAfterAnotherSong();
     ASSERT_EQ(m_lookup.lookups.size(), 1u);
     EXPECT_EQ(m_lookup.lookups[0].title, "");
 }
@@ -354,8 +348,7 @@ TEST_F(PlayerPollTest, NegativeAttributeCountReadsNoIndex)
     com_ptr<FakeMedia> item = Song(L"The Lanterns", L"Rain Song");
     item->OverrideAttributeCount(-5);
     Play(item);
-    g_lastTrackKey = "previous";
-    PollPlayers();
+    PollAfterAnotherSong();
     ASSERT_EQ(m_lookup.lookups.size(), 1u);
     EXPECT_EQ(m_lookup.lookups[0].title, "");
     EXPECT_EQ(m_lookup.lookups[0].sourceUrl, "C:\\Music\\song.mp3");
@@ -385,8 +378,7 @@ TEST_F(PlayerPollTest, EveryCallSucceedingWithNothingInItsOutValuesCapturesNothi
     item->InjectEveryResult(S_OK, InjectedAnswer::Withheld);
     m_core->ClearInjectedResults();
     Play(item);
-    g_lastTrackKey = "previous";
-    PollPlayers();
+    PollAfterAnotherSong();
     ASSERT_EQ(m_lookup.lookups.size(), 2u);
     const Track& empty = m_lookup.lookups[1];
     EXPECT_EQ(empty.title + empty.artist + empty.album + empty.sourceUrl, "");
@@ -409,7 +401,7 @@ TEST_P(JunkInFailedCallTest, IsNeitherBelievedNorFreed)
 
 INSTANTIATE_TEST_SUITE_P(
     Calls, JunkInFailedCallTest, ::testing::ValuesIn(kFailingCalls),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 TEST_F(PlayerPollTest, JunkValueOfAFailedReadLeavesTheField)
 {
@@ -419,8 +411,7 @@ TEST_F(PlayerPollTest, JunkValueOfAFailedReadLeavesTheField)
         item->InjectResult(PlayerCall::GetItemInfo, E_FAIL, InjectedAnswer::Junk);
     });
     Play(item);
-    g_lastTrackKey = "previous";
-    PollPlayers();
+    PollAfterAnotherSong();
     ASSERT_EQ(m_lookup.lookups.size(), 1u);
     EXPECT_EQ(m_lookup.lookups[0].title, "");
     EXPECT_EQ(m_lookup.lookups[0].artist, "");
@@ -450,8 +441,6 @@ struct EmbeddedNulCase {
     std::string sourceUrlSeen;
 };
 
-void PrintTo(const EmbeddedNulCase& c, std::ostream* os) { *os << c.name; }
-
 using namespace std::string_literals;
 
 class EmbeddedNulTest : public PlayerPollTest, public ::testing::WithParamInterface<EmbeddedNulCase> {};
@@ -462,8 +451,7 @@ TEST_P(EmbeddedNulTest, TextsEndAtTheFirstZero)
 {
     const EmbeddedNulCase& c = GetParam();
     Play(FakeMedia::Create(c.attributes, c.mediaType, c.sourceUrl));
-    g_lastTrackKey = "previous";
-    PollPlayers();
+    PollAfterAnotherSong();
     if (!c.lookedUp) {
         ASSERT_EQ(m_lookup.lookups.size(), 1u);
         EXPECT_EQ(m_lookup.lookups[0].title + m_lookup.lookups[0].artist + m_lookup.lookups[0].sourceUrl, "");
@@ -489,7 +477,7 @@ INSTANTIATE_TEST_SUITE_P(
         EmbeddedNulCase{"AttributeNameWithATailIsAnotherName",
                         {{L"Title\0Extra"s, L"Rain Song"}, {L"Author", L"A"}}, L"audio", std::nullopt, true, "",
                         "A", ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 // Names whose comparison only the OLE call can answer: the answer is remembered per index from
 // tick to tick, and a different name at the same index is asked about again. A name the
@@ -533,8 +521,7 @@ TEST_F(PlayerPollTest, CoreReleasedWhileItsItemIsHeldEndsTheCaptureQuietly)
         EXPECT_EQ(FakeCore::LiveObjects(), 0);
     });
     item.reset();
-    g_lastTrackKey = "previous";
-    PollPlayers();
+    PollAfterAnotherSong();
     // The address came before the core went; every name read after it failed.
     ASSERT_EQ(m_lookup.lookups.size(), 1u);
     EXPECT_EQ(m_lookup.lookups[0].title, "");

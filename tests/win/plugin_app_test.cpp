@@ -37,7 +37,7 @@ TEST_F(PluginAppTest, StartUpLoadsSettingsThenShowsTheIconAndServesTheClass)
     CPluginApp app;
     // The icon's first appearance must already see the loaded settings.
     int delayAtIconAdd = -1;
-    m_shell.onNotify = [&delayAtIconAdd](const NotifyCall& call) {
+    m_shell.onNotify = [&delayAtIconAdd](const NotifyIconCall& call) {
         if (call.message == NIM_ADD)
             delayAtIconAdd = GetSettings().BalloonDelay;
     };
@@ -49,7 +49,7 @@ TEST_F(PluginAppTest, StartUpLoadsSettingsThenShowsTheIconAndServesTheClass)
     EXPECT_NE(::FindWindowA("Static", "TuneloreWnd"), nullptr);
     ASSERT_FALSE(m_shell.notifications.empty());
     EXPECT_EQ(m_shell.notifications[0].message, static_cast<DWORD>(NIM_ADD));
-    EXPECT_STREQ(m_shell.notifications[0].data.szTip, "Stopped");
+    EXPECT_EQ(m_shell.notifications[0].szTip, "Stopped");
 
     com_ptr<IClassFactory> factory;
     EXPECT_EQ(Module().GetClassObject(CLSID_TunelorePlugin, IID_IClassFactory, factory.put_void()), S_OK);
@@ -66,7 +66,7 @@ TEST_F(PluginAppTest, ExitSavesSettingsBeforeTheIconGoesAndEndsTheModule)
 
     std::int64_t timeoutAtIconDelete = 0;
     bool deleted = false;
-    m_shell.onNotify = [&](const NotifyCall& call) {
+    m_shell.onNotify = [&](const NotifyIconCall& call) {
         if (call.message == NIM_DELETE) {
             deleted = true;
             if (const auto stored = ReadSetting("Balloon timeout"))

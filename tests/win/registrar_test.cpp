@@ -5,6 +5,7 @@
 #include "res/resource.h"
 #include "tests/win/built_dll.h"
 #include "tests/win/registry_keys.h"
+#include "tests/table_row.h"
 
 #include <windows.h>
 
@@ -199,11 +200,6 @@ const FailureCase kFailureCases[] = {
      DISP_E_EXCEPTION, {{"First", "A", true}, {"Last", "D", true}}},
 };
 
-void PrintTo(const FailureCase& test, std::ostream* out)
-{
-    *out << test.name;
-}
-
 class RegistrarFailureTest : public RegistrarTest, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(RegistrarFailureTest, FirstFailureEndsTheRunAndIsItsResult)
@@ -230,7 +226,7 @@ TEST_P(RegistrarFailureTest, FirstFailureEndsTheRunAndIsItsResult)
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, RegistrarFailureTest, ::testing::ValuesIn(kFailureCases),
-                         [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+                         RowName{});
 
 TEST(RegistrarResourceTest, ModuleCarriesTheRegistrationScriptByteForByte)
 {

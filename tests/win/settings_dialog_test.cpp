@@ -18,6 +18,7 @@
 #include "settings/settings.h"
 #include "tests/win/dialog_driver.h"
 #include "tests/win/dialog_template.h"
+#include "tests/table_row.h"
 
 namespace {
 
@@ -66,35 +67,33 @@ protected:
 
 TEST(SettingsDialogTemplate, HasTheCaptionFontSizeAndControlsInTabOrder)
 {
-    DialogTemplate dialog;
-    ASSERT_TRUE(ReadDialogTemplate(IDD_SETTINGS, dialog));
-    EXPECT_EQ(dialog.caption, kCaption);
-    EXPECT_EQ(dialog.typeface, "MS Sans Serif");
-    EXPECT_EQ(dialog.pointSize, 8);
-    EXPECT_EQ(dialog.cx, 142);
-    EXPECT_EQ(dialog.cy, 111);
-    EXPECT_EQ(dialog.style, static_cast<DWORD>(DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU));
-
     constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
     constexpr DWORD kEdit = kChild | ES_LEFT | WS_BORDER | WS_TABSTOP | ES_NUMBER | ES_AUTOHSCROLL;
     constexpr DWORD kSpin = kChild | UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_AUTOBUDDY | UDS_ARROWKEYS | UDS_NOTHOUSANDS;
     constexpr DWORD kLabel = kChild | SS_LEFT | WS_GROUP;
     constexpr DWORD kCheck = kChild | BS_AUTOCHECKBOX | WS_TABSTOP;
-    const std::vector<TemplateItem> expected = {
-        {IDOK, "button", "OK", 7, 88, 50, 16, kChild | BS_DEFPUSHBUTTON | WS_TABSTOP},
-        {IDCANCEL, "button", "Cancel", 85, 88, 50, 16, kChild | BS_PUSHBUTTON | WS_TABSTOP},
-        {-1, "static", "Balloon Delay:", 7, 13, 57, 10, kLabel},
-        {IDC_DELAY_EDIT, "edit", "", 67, 10, 32, 14, kEdit},
-        {IDC_DELAY_SPIN, "msctls_updown32", "", 87, 10, 11, 14, kSpin},
-        {-1, "static", "seconds", 102, 13, 33, 10, kLabel},
-        {-1, "static", "Balloon Timeout:", 7, 32, 57, 10, kLabel},
-        {IDC_TIMEOUT_EDIT, "edit", "", 67, 30, 32, 14, kEdit},
-        {IDC_TIMEOUT_SPIN, "msctls_updown32", "", 87, 30, 11, 14, kSpin},
-        {-1, "static", "seconds", 102, 32, 33, 10, kLabel},
-        {IDC_ENABLE_BALLOON, "button", "Enable Balloon", 7, 53, 63, 10, kCheck},
-        {IDC_CHECK_UPDATES, "button", "Check For Updates", 7, 71, 77, 10, kCheck},
-    };
-    ExpectControls(dialog.items, expected);
+    ExpectDialogTemplate(
+        IDD_SETTINGS,
+        {.style = DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
+         .cx = 142,
+         .cy = 111,
+         .caption = kCaption,
+         .pointSize = 8,
+         .typeface = "MS Sans Serif",
+         .items = {
+             {IDOK, "button", "OK", 7, 88, 50, 16, kChild | BS_DEFPUSHBUTTON | WS_TABSTOP},
+             {IDCANCEL, "button", "Cancel", 85, 88, 50, 16, kChild | BS_PUSHBUTTON | WS_TABSTOP},
+             {-1, "static", "Balloon Delay:", 7, 13, 57, 10, kLabel},
+             {IDC_DELAY_EDIT, "edit", "", 67, 10, 32, 14, kEdit},
+             {IDC_DELAY_SPIN, "msctls_updown32", "", 87, 10, 11, 14, kSpin},
+             {-1, "static", "seconds", 102, 13, 33, 10, kLabel},
+             {-1, "static", "Balloon Timeout:", 7, 32, 57, 10, kLabel},
+             {IDC_TIMEOUT_EDIT, "edit", "", 67, 30, 32, 14, kEdit},
+             {IDC_TIMEOUT_SPIN, "msctls_updown32", "", 87, 30, 11, 14, kSpin},
+             {-1, "static", "seconds", 102, 32, 33, 10, kLabel},
+             {IDC_ENABLE_BALLOON, "button", "Enable Balloon", 7, 53, 63, 10, kCheck},
+             {IDC_CHECK_UPDATES, "button", "Check For Updates", 7, 71, 77, 10, kCheck},
+         }});
 }
 
 // --- What the dialog shows ---------------------------------------------------------------
@@ -107,8 +106,6 @@ struct ShowCase {
     int tipState;
     int updatesState;
 };
-
-void PrintTo(const ShowCase& c, std::ostream* os) { *os << c.name; }
 
 class SettingsDialogShowTest : public SettingsDialogTest, public ::testing::WithParamInterface<ShowCase> {};
 
@@ -149,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(
                  BST_CHECKED},
         ShowCase{"NegativeCheckUpdatesShowsClear", With(kDefaults, &Settings::CheckUpdates, -1), "5", "7",
                  BST_CHECKED, BST_UNCHECKED}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 // --- Pressing OK -------------------------------------------------------------------------
 
@@ -167,8 +164,6 @@ struct OkCase {
     int focusedEdit;
     Settings accepted;  // the record after an accepted OK
 };
-
-void PrintTo(const OkCase& c, std::ostream* os) { *os << c.name; }
 
 OkCase Refused(const char* name, Settings stored, std::optional<std::string> delay,
                std::optional<std::string> timeout, const char* message, int focusedEdit)
@@ -265,7 +260,7 @@ INSTANTIATE_TEST_SUITE_P(
                  std::nullopt, kLeave, kLeave, With(kDefaults, &Settings::TipEnabled, 0)),
         Accepted("TipEnabledFiveTickedStoresOne", With(kDefaults, &Settings::TipEnabled, 5), std::nullopt,
                  std::nullopt, BST_CHECKED, kLeave, kDefaults)),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 // --- The record around the dialog ---------------------------------------------------------
 

@@ -21,6 +21,7 @@
 #include "res/resource.h"
 #include "tests/win/settings_registry.h"
 #include "tools/dll_watch/dll_watch.h"
+#include "tests/table_row.h"
 
 namespace {
 
@@ -185,12 +186,6 @@ struct LoadCase {
     Settings expected;
 };
 
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const LoadCase& loadCase, std::ostream* out)
-{
-    *out << loadCase.name;
-}
-
 class LoadSettingsTest : public SettingsStoreTest, public ::testing::WithParamInterface<LoadCase> {};
 
 TEST_P(LoadSettingsTest, StoredValueReachesOnlyItsOwnField)
@@ -231,7 +226,7 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"OneByteLastCheckGivesDefault", "Last update check", REG_BINARY, {0x05}, kDefaults},
         LoadCase{"SevenByteLastCheckGivesDefault", "Last update check", REG_BINARY, LittleEndian(kFarFuture, 7),
                  kDefaults}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 TEST_F(SettingsStoreTest, SavedValuesHaveExactTypesAndSizesAndLoadBack)
 {

@@ -18,7 +18,7 @@ std::int64_t TestNow()
 
 BOOL ShellRecorder::NotifyIcon(DWORD message, NOTIFYICONDATAA* data)
 {
-    notifications.push_back(NotifyCall{message, *data});
+    notifications.push_back(ReadNotifyIconCall(message, data));
     if (onNotify)
         onNotify(notifications.back());
     // The answer of a desktop without a notification area; the window must not care.

@@ -15,21 +15,17 @@
 #include "framework/clock.h"
 #include "framework/shell.h"
 #include "settings/settings.h"
-
-struct NotifyCall {
-    DWORD message;
-    NOTIFYICONDATAA data;
-};
+#include "tools/dll_watch/dll_watch.h"
 
 class ShellRecorder : public IShell {
 public:
     BOOL NotifyIcon(DWORD message, NOTIFYICONDATAA* data) override;
     void Open(const std::string& address) override;
 
-    std::vector<NotifyCall> notifications;
+    std::vector<NotifyIconCall> notifications;
     std::vector<std::string> opened;
     // Runs after each notification is recorded: lets a test look at state at that moment.
-    std::function<void(const NotifyCall&)> onNotify;
+    std::function<void(const NotifyIconCall&)> onNotify;
 };
 
 // The moment CurrentTime() reports while a ShellAndClockTest runs, and how often it was asked.

@@ -13,6 +13,7 @@
 #include "tests/win/notifier_fixture.h"
 #include "res/resource.h"
 #include "tools/dll_watch/thread_windows.h"
+#include "tests/table_row.h"
 
 namespace {
 
@@ -39,22 +40,13 @@ const ExpectedItem kItems[] = {
 constexpr std::size_t kSeparator = 1;
 constexpr std::size_t kBalloonSwitch = 2;
 
-struct SwitchCase {
-    const char* name;
-    std::int32_t tipEnabled;
-    bool checked;
-};
-
-std::ostream& operator<<(std::ostream& out, const SwitchCase& c)
-{
-    return out << c.name;
-}
+using SwitchCase = TableRow<std::int32_t, bool>;
 
 class TrayMenuItemsTest : public TrayMenuTest, public ::testing::WithParamInterface<SwitchCase> {};
 
 TEST_P(TrayMenuItemsTest, OffersFourPlainItemsAndMarksTheBalloonSwitch)
 {
-    GetSettings().TipEnabled = GetParam().tipEnabled;
+    GetSettings().TipEnabled = GetParam().input;
     MenuWatcher watcher(m_wnd->m_hWnd);
     m_wnd->ShowTrayMenu();
 
@@ -71,7 +63,7 @@ TEST_P(TrayMenuItemsTest, OffersFourPlainItemsAndMarksTheBalloonSwitch)
         // The platform may report the separator as disabled: it is one, and only it.
         const UINT forbidden = i == kSeparator ? MFS_DEFAULT : MFS_DEFAULT | MFS_DISABLED;
         EXPECT_EQ(items[i].state & forbidden, 0u);
-        const bool checked = i == kBalloonSwitch && GetParam().checked;
+        const bool checked = i == kBalloonSwitch && GetParam().expected;
         EXPECT_EQ((items[i].state & MFS_CHECKED) != 0, checked);
     }
     // Every item but the separator is text; the second is a real separator.
@@ -81,14 +73,14 @@ TEST_P(TrayMenuItemsTest, OffersFourPlainItemsAndMarksTheBalloonSwitch)
 
     // Leaving the menu without a choice sends no command.
     PumpMessagesFor(100);
-    EXPECT_EQ(GetSettings().TipEnabled, GetParam().tipEnabled);
+    EXPECT_EQ(GetSettings().TipEnabled, GetParam().input);
     EXPECT_TRUE(m_shell.opened.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Switch, TrayMenuItemsTest,
                          ::testing::Values(SwitchCase{"Off", 0, false}, SwitchCase{"On", 1, true},
                                            SwitchCase{"StoredOddValue", 5, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         RowName{});
 
 TEST_F(TrayMenuTest, CheckMarkFollowsTheSwitchAtEachOpening)
 {
@@ -148,11 +140,6 @@ struct CommandCase {
     bool opensHomePage;
 };
 
-std::ostream& operator<<(std::ostream& out, const CommandCase& c)
-{
-    return out << c.name;
-}
-
 const CommandCase kCommands[] = {
     {"HomeOpensTheHomePage", IDM_HOME, 1, 1, true},
     {"HomeWhateverTheNotificationCode", MAKEWPARAM(IDM_HOME, 1), 1, 1, true},
@@ -177,7 +164,7 @@ TEST_P(TrayCommandTest, CommandTakesEffectAndAnswersZero)
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, TrayCommandTest, ::testing::ValuesIn(kCommands),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         RowName{});
 
 TEST_F(TrayMenuTest, HomePageLeavesTheLyricsAddressAlone)
 {
@@ -199,7 +186,7 @@ TEST_F(TrayMenuTest, SwitchingBalloonsOffLeavesAPendingBalloon)
     EXPECT_TRUE(m_shell.notifications.empty());
     Tick(kStart + 1);
     ASSERT_EQ(m_shell.notifications.size(), 1u);
-    EXPECT_EQ(m_shell.notifications[0].data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO));
+    EXPECT_EQ(m_shell.notifications[0].uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO));
 }
 
 // Finds the settings dialog from inside its modal loop and cancels it.

@@ -6,6 +6,7 @@
 #include "plugin/tunelore_plugin.h"
 #include "tests/win/recording_lookup.h"
 #include "tools/fake_player/fake_player.h"
+#include "tests/table_row.h"
 
 #include <gtest/gtest.h>
 
@@ -40,6 +41,15 @@ protected:
         com_ptr<IWMPPluginUI> plugin;
         EXPECT_EQ(TunelorePlugin::CreateInstance(nullptr, __uuidof(IWMPPluginUI), plugin.put_void()), S_OK);
         return plugin;
+    }
+
+    // Whether the plug-in polls this core: a song played on it is looked up at the next tick.
+    void ExpectPolled(FakeCore* core)
+    {
+        core->SetCurrentMedia(FakeMedia::Create({{L"Title", L"Rain Song"}}, L"audio").get());
+        core->SetPlayState(wmppsPlaying);
+        PollPlayers();
+        EXPECT_EQ(m_lookup.titles, std::vector<std::string>{"Rain Song"});
     }
 
     RecordingLookup m_lookup;
@@ -211,10 +221,7 @@ TEST_F(PluginObjectTest, AcceptedSubscriptionEndsBeforeTheNextCoreIsTaken)
     EXPECT_EQ(first->RefCount(), 1u);
 
     // The second core is held all the same, and polled.
-    second->SetCurrentMedia(FakeMedia::Create({{L"Title", L"Rain Song"}}, L"audio").get());
-    second->SetPlayState(wmppsPlaying);
-    PollPlayers();
-    EXPECT_EQ(m_lookup.titles, std::vector<std::string>{"Rain Song"});
+    ExpectPolled(second.get());
 
     EXPECT_EQ(plugin->SetCore(nullptr), S_OK);
     EXPECT_EQ(second->RefCount(), 1u);
@@ -247,8 +254,6 @@ struct SetCoreFailureCase {
     HRESULT result;
 };
 
-void PrintTo(const SetCoreFailureCase& c, std::ostream* os) { *os << c.name; }
-
 class SetCoreFailureTest : public PluginObjectTest, public ::testing::WithParamInterface<SetCoreFailureCase> {};
 
 TEST_P(SetCoreFailureTest, ReturnsTheFailingStepsResultAndKeepsTheCore)
@@ -273,7 +278,7 @@ INSTANTIATE_TEST_SUITE_P(Steps, SetCoreFailureTest,
                                            SetCoreFailureCase{"FindPoint", PlayerCall::FindConnectionPoint,
                                                               CONNECT_E_NOCONNECTION},
                                            SetCoreFailureCase{"Advise", PlayerCall::Advise, E_FAIL}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         RowName{});
 
 TEST_F(PluginObjectTest, SetCoreWithNoneEndsTheSubscriptionAndReleasesTheCore)
 {
@@ -299,8 +304,6 @@ struct HostileSetCoreCase {
     HRESULT expected;
 };
 
-void PrintTo(const HostileSetCoreCase& c, std::ostream* os) { *os << c.name; }
-
 class HostileSetCoreTest : public PluginObjectTest, public ::testing::WithParamInterface<HostileSetCoreCase> {};
 
 TEST_P(HostileSetCoreTest, KeepsTheCoreAndLeavesTheJunkAlone)
@@ -313,10 +316,7 @@ TEST_P(HostileSetCoreTest, KeepsTheCoreAndLeavesTheJunkAlone)
     EXPECT_EQ(plugin->SetCore(core.get()), c.expected);
     EXPECT_EQ(core->SubscriptionCount(), 0u);
 
-    core->SetCurrentMedia(FakeMedia::Create({{L"Title", L"Rain Song"}}, L"audio").get());
-    core->SetPlayState(wmppsPlaying);
-    PollPlayers();
-    EXPECT_EQ(m_lookup.titles, std::vector<std::string>{"Rain Song"});
+    ExpectPolled(core.get());
 
     // Ending the core, and the object, unadvise nothing.
     EXPECT_EQ(plugin->SetCore(nullptr), S_OK);
@@ -339,7 +339,7 @@ INSTANTIATE_TEST_SUITE_P(
         HostileSetCoreCase{"PointJunk", PlayerCall::FindConnectionPoint, CONNECT_E_NOCONNECTION, InjectedAnswer::Junk,
                            CONNECT_E_NOCONNECTION},
         HostileSetCoreCase{"CookieJunk", PlayerCall::Advise, E_FAIL, InjectedAnswer::Junk, E_FAIL}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 TEST_F(PluginObjectTest, CoreWhoseEveryCallSucceedsEmptyIsHeldAndPolledSafely)
 {
@@ -354,13 +354,7 @@ TEST_F(PluginObjectTest, CoreWhoseEveryCallSucceedsEmptyIsHeldAndPolledSafely)
     EXPECT_EQ(core->RefCount(), 1u);
 }
 
-struct PropertyCase {
-    const char* name;
-    const wchar_t* property;
-    HRESULT expected;
-};
-
-void PrintTo(const PropertyCase& c, std::ostream* os) { *os << c.name; }
+using PropertyCase = TableRow<const wchar_t*, HRESULT>;
 
 class GetPropertyTest : public PluginObjectTest, public ::testing::WithParamInterface<PropertyCase> {};
 
@@ -370,7 +364,7 @@ TEST_P(GetPropertyTest, AnswersOnlyTheDefaultExtents)
     VARIANT value;
     V_VT(&value) = VT_BOOL;
     V_BOOL(&value) = VARIANT_TRUE;
-    EXPECT_EQ(plugin->GetProperty(GetParam().property, &value), GetParam().expected);
+    EXPECT_EQ(plugin->GetProperty(GetParam().input, &value), GetParam().expected);
     if (GetParam().expected == S_OK) {
         EXPECT_EQ(V_VT(&value), VT_I4);
         EXPECT_EQ(V_I4(&value), 100);
@@ -388,7 +382,7 @@ INSTANTIATE_TEST_SUITE_P(Names, GetPropertyTest,
                                            PropertyCase{"Prefix", L"DefaultWidthX", E_NOTIMPL},
                                            PropertyCase{"Empty", L"", E_NOTIMPL},
                                            PropertyCase{"Null", nullptr, E_NOTIMPL}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         RowName{});
 
 TEST_F(PluginObjectTest, RemainingOperationsAnswerAsThePlayerExpects)
 {

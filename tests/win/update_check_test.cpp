@@ -25,6 +25,7 @@
 #include "tests/win/dialog_driver.h"
 #include "tests/win/lyrics_service_client.h"
 #include "tests/win/shell_recorder.h"
+#include "tests/table_row.h"
 
 namespace {
 
@@ -86,26 +87,21 @@ TEST(PluginVersion, IsTheFirstAndFourthNumberOfTheFileVersion)
 
 // --- Replies -----------------------------------------------------------------------------
 
-struct ReplyCase {
-    const char* name;
-    std::string reply;
-    const char* offered;  // the version the question names; nullptr: no question
-};
-
-void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.name; }
+// expected: the version the question names; nullptr: no question
+using ReplyCase = TableRow<std::string, const char*>;
 
 class UpdateCheckReplyTest : public UpdateCheckTest, public ::testing::WithParamInterface<ReplyCase> {};
 
 TEST_P(UpdateCheckReplyTest, AsksOnlyForANewerVersion)
 {
-    ASSERT_TRUE(m_service.setVersion(GetParam().reply));
+    ASSERT_TRUE(m_service.setVersion(GetParam().input));
 
     const std::optional<std::string> question = RunAnswering(IDCANCEL);
 
     EXPECT_EQ(VersionRequests(), 1);
     EXPECT_EQ(GetSettings().LastUpdateCheck, kNow);
-    if (GetParam().offered != nullptr) {
-        EXPECT_EQ(question, "There is a new version of Tunelore plugin (" + std::string(GetParam().offered) +
+    if (GetParam().expected != nullptr) {
+        EXPECT_EQ(question, "There is a new version of Tunelore plugin (" + std::string(GetParam().expected) +
                                 "). Do you want to download it now?");
     } else {
         EXPECT_EQ(question, std::nullopt);
@@ -132,28 +128,22 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"MajorPast32BitsKeepsOwn", "4294967298.5", "v2.5"},
         ReplyCase{"NegativeMajor", "-3.5", nullptr},
         ReplyCase{"LeadingWhiteSpace", "  3.1", "v3.1"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 // --- When it asks ------------------------------------------------------------------------
 
-struct SpacingCase {
-    const char* name;
-    std::int64_t lastCheck;
-    bool asks;
-};
-
-void PrintTo(const SpacingCase& c, std::ostream* os) { *os << c.name; }
+using SpacingCase = TableRow<std::int64_t, bool>;
 
 class UpdateCheckSpacingTest : public UpdateCheckTest, public ::testing::WithParamInterface<SpacingCase> {};
 
 TEST_P(UpdateCheckSpacingTest, AsksAtMostOnceADay)
 {
-    GetSettings().LastUpdateCheck = GetParam().lastCheck;
+    GetSettings().LastUpdateCheck = GetParam().input;
 
     EXPECT_EQ(RunAnswering(IDCANCEL), std::nullopt);
 
-    EXPECT_EQ(VersionRequests(), GetParam().asks ? 1 : 0);
-    EXPECT_EQ(GetSettings().LastUpdateCheck, GetParam().asks ? kNow : GetParam().lastCheck);
+    EXPECT_EQ(VersionRequests(), GetParam().expected ? 1 : 0);
+    EXPECT_EQ(GetSettings().LastUpdateCheck, GetParam().expected ? kNow : GetParam().input);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -166,7 +156,7 @@ INSTANTIATE_TEST_SUITE_P(
         SpacingCase{"InTheFuture", kNow + 1, false},
         SpacingCase{"LatestPossibleMoment", std::numeric_limits<std::int64_t>::max(), false},
         SpacingCase{"EarliestPossibleMoment", std::numeric_limits<std::int64_t>::min(), true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName{});
 
 TEST_F(UpdateCheckTest, SwitchedOffMakesNoRequestAndKeepsTheLastCheck)
 {

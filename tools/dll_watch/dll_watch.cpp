@@ -289,28 +289,35 @@ void DllWatch::RestoreImports()
     m_patched.clear();
 }
 
+NotifyIconCall ReadNotifyIconCall(DWORD message, const NOTIFYICONDATAA* data)
+{
+    NotifyIconCall call;
+    call.message = message;
+    if (!data)
+        return call;
+    NOTIFYICONDATAA copy{};
+    std::memcpy(&copy, data, std::min<std::size_t>(data->cbSize, sizeof(copy)));
+    call.hasData = true;
+    call.cbSize = data->cbSize;
+    call.hWnd = copy.hWnd;
+    call.uID = copy.uID;
+    call.uFlags = copy.uFlags;
+    call.uCallbackMessage = copy.uCallbackMessage;
+    call.hIcon = copy.hIcon;
+    call.szTip = FieldText(copy.szTip);
+    call.szInfo = FieldText(copy.szInfo);
+    call.uTimeout = copy.uTimeout;
+    call.szInfoTitle = FieldText(copy.szInfoTitle);
+    call.dwInfoFlags = copy.dwInfoFlags;
+    return call;
+}
+
 BOOL WINAPI DllWatch::NotifyIconHook(DWORD message, PNOTIFYICONDATAA data)
 {
     if (DllWatch* watch = g_active.load()) {
-        NotifyIconCall call;
-        call.message = message;
-        if (data) {
-            // Only as much as the caller says its record holds; the rest reads as zero.
-            NOTIFYICONDATAA copy{};
-            std::memcpy(&copy, data, std::min<std::size_t>(data->cbSize, sizeof(copy)));
-            call.hasData = true;
-            call.cbSize = data->cbSize;
-            call.hWnd = copy.hWnd;
-            call.uID = copy.uID;
-            call.uFlags = copy.uFlags;
-            call.uCallbackMessage = copy.uCallbackMessage;
-            call.hIcon = copy.hIcon;
-            call.icon = watch->Identify(copy.hIcon);
-            call.szTip = FieldText(copy.szTip);
-            call.szInfo = FieldText(copy.szInfo);
-            call.szInfoTitle = FieldText(copy.szInfoTitle);
-            call.dwInfoFlags = copy.dwInfoFlags;
-        }
+        NotifyIconCall call = ReadNotifyIconCall(message, data);
+        if (call.hasData)
+            call.icon = watch->Identify(call.hIcon);
         watch->Record({std::chrono::steady_clock::now(), std::move(call)});
     }
     return g_realNotifyIcon(message, data);

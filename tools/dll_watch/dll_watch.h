@@ -28,7 +28,8 @@ enum class IconPicture {
     Other,  // any other picture, or one that could not be read
 };
 
-// Shell_NotifyIconA: the message and the fields of the record that the shell reads.
+// Shell_NotifyIconA: the message and the fields of the record that the shell reads. The one
+// record of a tray-icon call, for a watched DLL and for the in-process shell seam alike.
 struct NotifyIconCall {
     DWORD message = 0;
     bool hasData = false;  // false when the record pointer was null; the fields are then zero
@@ -38,12 +39,17 @@ struct NotifyIconCall {
     UINT uFlags = 0;
     UINT uCallbackMessage = 0;
     HICON hIcon = nullptr;
-    IconPicture icon = IconPicture::None;  // identified at the time of the call
+    IconPicture icon = IconPicture::None;  // identified at the time of the call, by a watch
     std::string szTip;
     std::string szInfo;
+    UINT uTimeout = 0;
     std::string szInfoTitle;
     DWORD dwInfoFlags = 0;
 };
+
+// The call as the shell reads it: only as much of the record as its size says, the rest zero,
+// each text up to its end or its field's. The picture is left for a watch to identify.
+NotifyIconCall ReadNotifyIconCall(DWORD message, const NOTIFYICONDATAA* data);
 
 // ShellExecuteA: its arguments; a null text argument is nullopt.
 struct ShellExecuteCall {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -150,6 +151,30 @@ TEST(BstrEqualsTest, PlainTextsThatDifferAreUnequal)
             ExpectSameAnswer(base, base.substr(0, at) + base.substr(at + 1));
         }
     }
+}
+
+// The scan that settles most answers without the OLE call, against the rule it implements:
+// every character code at every position of texts as long as the names, among plain ones.
+TEST(BstrEqualsTest, PlainScanAgreesWithItsRuleForEveryCharacter)
+{
+    const auto rule = [](unsigned c) {
+        return c < 128 && (std::isalnum(static_cast<int>(c)) != 0 || c == '/');
+    };
+    int plainCodes = 0;
+    for (unsigned c = 0; c <= 0xFFFF; ++c) {
+        const bool plain = rule(c);
+        plainCodes += plain;
+        for (UINT length = 1; length <= 9; ++length) {
+            for (UINT at = 0; at < length; ++at) {
+                std::wstring text(length, L'Z');
+                text[at] = static_cast<wchar_t>(c);
+                ASSERT_EQ(bstr_compare_detail::IsPlain(text.data(), length), plain)
+                    << "code " << c << " at " << at << " of " << length;
+            }
+        }
+    }
+    EXPECT_EQ(plainCodes, 63);
+    EXPECT_TRUE(bstr_compare_detail::IsPlain(nullptr, 0));
 }
 
 }  // namespace

@@ -61,7 +61,7 @@ CWnd::~CWnd()
     if (::IsWindow(window))
         ::DestroyWindow(window);
     // Still hooked if the window outlives that (another thread's cannot be destroyed here).
-    Unsubclass();
+    Unsubclass(false);
 }
 
 BOOL CWnd::CreateEx(DWORD exStyle, const char* className, const char* windowName, DWORD style, const RECT& rect,
@@ -121,7 +121,7 @@ LRESULT CALLBACK CWnd::WindowProcThunk(HWND window, UINT message, WPARAM wParam,
     if (message == WM_NCDESTROY) {
         // The window goes away under its object: the object lets go, the class cleans up.
         const WNDPROC super = self->m_pfnSuper;
-        self->Unsubclass();
+        self->Unsubclass(true);
         return ::CallWindowProcA(super, window, message, wParam, lParam);
     }
     // Menus and dialogs run nested message loops inside handlers, so the outer message is
@@ -136,13 +136,17 @@ LRESULT CALLBACK CWnd::WindowProcThunk(HWND window, UINT message, WPARAM wParam,
     return result;
 }
 
-void CWnd::Unsubclass()
+void CWnd::Unsubclass(bool windowGoes)
 {
     if (m_hWnd == nullptr)
         return;
     // Over a later subclass, putting the class's procedure back would cut that one out of the
-    // chain, so ours stays below it and passes on what it gets as for any unknown window.
-    if (::GetWindowLongPtrA(m_hWnd, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&CWnd::WindowProcThunk))
+    // chain: while the window goes, ours stays below it and passes on what it gets. A window
+    // that outlives the object must not keep a procedure of a module that may unload, so
+    // there the class's goes back all the same.
+    const bool onTop =
+        ::GetWindowLongPtrA(m_hWnd, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&CWnd::WindowProcThunk);
+    if (onTop || !windowGoes)
         ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
     Unlink();
     m_hWnd = nullptr;

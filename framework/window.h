@@ -100,7 +100,7 @@ private:
     void Unlink();
     static LRESULT CALLBACK WindowProcThunk(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT CallSuper(UINT message, WPARAM wParam, LPARAM lParam);
-    void Unsubclass();
+    void Unsubclass(bool windowGoes);
 
     WNDPROC m_pfnSuper = nullptr;
     CurrentMessage m_current{};

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -145,6 +148,38 @@ TEST(WindowLifeTest, ALaterSubclassKeepsItsPlaceWhenTheObjectGoes)
     EXPECT_FALSE(::IsWindow(window));
     ASSERT_FALSE(g_laterSeen.empty());
     EXPECT_EQ(g_laterSeen.back(), static_cast<UINT>(WM_NCDESTROY));
+}
+
+// A window that outlives its object (another thread's, which this one cannot destroy) gets its
+// class's procedure back even from under a later subclass: no message may reach the code of a
+// module that may be unloaded next.
+TEST(WindowLifeTest, AWindowThatOutlivesItsObjectGetsTheClassProcedureBack)
+{
+    auto wnd = std::make_unique<ProbeWnd>();
+    std::promise<HWND> created;
+    std::promise<void> release;
+    std::thread owner([&] {
+        HWND window = nullptr;
+        const RECT noArea{};
+        if (wnd->CreateEx(0, "Static", "Probe", 0, noArea, nullptr, 0)) {
+            window = wnd->m_hWnd;
+            g_laterSuper = reinterpret_cast<WNDPROC>(
+                ::SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&LaterSubclass)));
+        }
+        created.set_value(window);
+        // The window lives as long as its thread.
+        release.get_future().wait();
+    });
+    const HWND window = created.get_future().get();
+    EXPECT_NE(window, nullptr);
+    wnd.reset();
+    if (window != nullptr) {
+        EXPECT_TRUE(::IsWindow(window));
+        EXPECT_EQ(::GetWindowLongPtrA(window, GWLP_WNDPROC),
+                  static_cast<LONG_PTR>(::GetClassLongPtrA(window, GCLP_WNDPROC)));
+    }
+    release.set_value();
+    owner.join();
 }
 
 TEST(WindowLifeTest, UnknownClassCreatesNothing)

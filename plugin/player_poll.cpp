@@ -9,6 +9,7 @@
 #include "plugin/tunelore_plugin.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 #include <iterator>
@@ -89,59 +90,98 @@ const CaptureNames* Names()
 Track g_capture;
 std::string g_value;
 
-// The OLE comparison's answers for the names an item reported at each index on earlier ticks,
-// where the answer was not certain without it: an item plays for minutes, and its names stay.
-// Answers hold for one user locale only.
+// The answers for the names an item reported at each index on earlier ticks: an item plays for
+// minutes, and its names stay. Comparing a name with the one remembered costs a few word
+// compares, where settling it again means reading it character by character. The answers the
+// OLE comparison gave hold for one user locale only; the certain ones hold for any.
 class NameAnswers {
 public:
-    // Once per capture: the locale is read only if an answer is needed.
+    // Once per capture: the locale is read only if an OLE answer is needed.
     void StartCapture() { m_localeChecked = false; }
 
     // wanted is one of the table's names, which are all plain.
     bool Equals(long index, size_t row, BSTR name, BSTR wanted)
     {
-        if (const std::optional<bool> certain = CertainBstrEquality(name, wanted, true))
-            return *certain;
-        if (!m_localeChecked) {
-            m_localeChecked = true;
-            const LCID locale = ::GetUserDefaultLCID();
-            if (locale != m_locale) {
-                m_entries.clear();
-                m_locale = locale;
-            }
-        }
-        const UINT length = ::SysStringLen(name);
+        const UINT length = bstr_compare_detail::Length(name);
         const auto at = static_cast<size_t>(index);
         const unsigned bit = 1u << row;
         if (at < m_entries.size()) {
             const Entry& entry = m_entries[at];
-            if ((entry.known & bit) && entry.Holds(name, length))
+            if ((entry.known & bit) && entry.Holds(name, length) && ((entry.certain & bit) || LocaleUnchanged()))
                 return (entry.equal & bit) != 0;
         }
+        if (const std::optional<bool> certain = CertainBstrEquality(name, wanted, true)) {
+            Remember(at, bit, name, length, *certain, true);
+            return *certain;
+        }
+        // The entries may have gone with a change of locale; only this answer is needed now.
+        LocaleUnchanged();
         const bool equal = OleBstrEquals(name, wanted);
-        Remember(at, bit, name, length, equal);
+        Remember(at, bit, name, length, equal, false);
         return equal;
     }
 
 private:
     static constexpr UINT kLongestRememberedName = 32;
+    // A player that reports thousands of attributes keeps its later ones unremembered.
+    static constexpr size_t kRememberedIndexes = 256;
 
     struct Entry {
+        // The same text, compared eight bytes at a time; the last eight are read where the
+        // texts end, so that nothing past either is read.
         bool Holds(const wchar_t* text, UINT textLength) const
         {
-            return length == textLength && std::wmemcmp(name, text, textLength) == 0;
+            if (length != textLength)
+                return false;
+            const size_t bytes = textLength * sizeof(wchar_t);
+            if (bytes < sizeof(std::uint64_t)) {
+                for (UINT i = 0; i < textLength; ++i) {
+                    if (name[i] != text[i])
+                        return false;
+                }
+                return true;
+            }
+            const auto* mine = reinterpret_cast<const char*>(name);
+            const auto* theirs = reinterpret_cast<const char*>(text);
+            std::uint64_t a, b;
+            for (size_t at = 0; at + sizeof a < bytes; at += sizeof a) {
+                std::memcpy(&a, mine + at, sizeof a);
+                std::memcpy(&b, theirs + at, sizeof b);
+                if (a != b)
+                    return false;
+            }
+            std::memcpy(&a, mine + bytes - sizeof a, sizeof a);
+            std::memcpy(&b, theirs + bytes - sizeof b, sizeof b);
+            return a == b;
         }
 
         UINT length = 0;
         wchar_t name[kLongestRememberedName] = {};
         unsigned known = 0;  // one bit per row of the attribute table
         unsigned equal = 0;
+        unsigned certain = 0;  // answered without the OLE comparison
     };
 
-    // Only a help: without memory for it the answer is simply asked for again next time.
-    void Remember(size_t at, unsigned bit, BSTR name, UINT length, bool equal) noexcept
+    // Whether the OLE answers kept are the current locale's; when it has changed they are all
+    // let go. Read once per capture.
+    bool LocaleUnchanged()
     {
-        if (length > kLongestRememberedName)
+        if (!m_localeChecked) {
+            m_localeChecked = true;
+            const LCID locale = ::GetUserDefaultLCID();
+            if (locale != m_locale) {
+                m_entries.clear();
+                m_locale = locale;
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Only a help: without memory for it the answer is simply settled again next time.
+    void Remember(size_t at, unsigned bit, BSTR name, UINT length, bool equal, bool certain) noexcept
+    {
+        if (length > kLongestRememberedName || at >= kRememberedIndexes)
             return;
         try {
             if (at >= m_entries.size())
@@ -151,14 +191,18 @@ private:
         }
         Entry& entry = m_entries[at];
         if (!entry.Holds(name, length)) {
-            std::wmemcpy(entry.name, name, length);
+            if (length > 0)
+                std::wmemcpy(entry.name, name, length);
             entry.length = length;
             entry.known = 0;
             entry.equal = 0;
+            entry.certain = 0;
         }
         entry.known |= bit;
         if (equal)
             entry.equal |= bit;
+        if (certain)
+            entry.certain |= bit;
     }
 
     std::vector<Entry> m_entries;

@@ -507,6 +507,37 @@ TEST_F(PlayerPollTest, UncertainNamesGetTheOleAnswerOnEveryTick)
     EXPECT_LT(answersEqual, static_cast<int>(std::size(names)));
 }
 
+// The answers remembered for an index hold only for the text they were given for: a name that
+// changes at its index between ticks is compared afresh, whether it differs from the last one
+// in its first, middle or last eight bytes, in length, or only for the OLE comparison.
+TEST_F(PlayerPollTest, ANameThatChangesAtItsIndexIsComparedAfresh)
+{
+    const std::wstring names[] = {L"Title",         L"Titlf",         L"Title",         L"Xitle",
+                                  L"Title",         L"TitleX",        L"Title",         L"WM/AlbumTitle",
+                                  L"WM/AlbumTitlf", L"WM/AlbumTitle", L"WM/AlbumTXtle", L"WM/AlbumTitle",
+                                  L"Ti\u00adtle",   L"Title",         L"",              L"Title"};
+    const wchar_t* const wantedNames[] = {L"Author",  L"Title",          L"AlbumArtist", L"WM/AlbumTitle",
+                                          L"WM/Year", L"WM/TrackNumber", L"WM/Genre"};
+    const com_ptr<FakeMedia> item = FakeMedia::Create({}, L"audio");
+    Play(item);
+    for (const std::wstring& name : names) {
+        const unique_bstr asked(::SysAllocStringLen(name.data(), static_cast<UINT>(name.size())));
+        bool taken = false;
+        for (const wchar_t* wanted : wantedNames) {
+            const unique_bstr row(::SysAllocString(wanted));
+            taken |= ::VarBstrCmp(asked.get(), row.get(), LOCALE_USER_DEFAULT, 0) == static_cast<HRESULT>(VARCMP_EQ);
+        }
+        item->SetAttributes({{name, L"Night Drive"}, {L"Author", L"A"}, {L"MediaType", L"audio"}});
+        for (int tick = 0; tick < 2; ++tick) {
+            item->ResetCallCounts();
+            m_plugin->CaptureTrack();
+            // The media type, the author, and the value of the changing name if it is taken.
+            EXPECT_EQ(item->CallCount(PlayerCall::GetItemInfo), taken ? 3 : 2)
+                << "name " << &name - names << ", tick " << tick;
+        }
+    }
+}
+
 // The player lets go of its core while the capture still holds the core's item: the player
 // calls back into the plug-in from inside the item's call, and the orphaned item fails from
 // then on, leaving junk behind.

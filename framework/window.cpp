@@ -144,9 +144,8 @@ void CWnd::Unsubclass(bool windowGoes)
     // chain: while the window goes, ours stays below it and passes on what it gets. A window
     // that outlives the object must not keep a procedure of a module that may unload, so
     // there the class's goes back all the same.
-    const bool onTop =
-        ::GetWindowLongPtrA(m_hWnd, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&CWnd::WindowProcThunk);
-    if (onTop || !windowGoes)
+    if (!windowGoes ||
+        ::GetWindowLongPtrA(m_hWnd, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&CWnd::WindowProcThunk))
         ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
     Unlink();
     m_hWnd = nullptr;

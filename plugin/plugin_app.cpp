@@ -11,6 +11,8 @@
 #include "settings/settings.h"
 #include "settings/settings_dialog.h"
 
+#include <utility>
+
 namespace {
 
 const ObjectMapEntry kObjectMap[] = {
@@ -19,11 +21,11 @@ const ObjectMapEntry kObjectMap[] = {
 
 }  // namespace
 
-ServiceEndpoint ModuleServiceEndpoint()
+ServiceEndpoint ModuleServiceEndpoint(std::string appName)
 {
     ServiceEndpoint endpoint;
     endpoint.host = LoadStringResource(IDS_SERVICE_HOST);
-    endpoint.agent = LoadStringResource(IDS_APP_NAME);
+    endpoint.agent = std::move(appName);
     endpoint.referrer = "WMP " + endpoint.agent;
     endpoint.lookupPath = LoadStringResource(IDS_LOOKUP_PATH);
     endpoint.versionPath = LoadStringResource(IDS_VERSION_PATH);
@@ -44,7 +46,7 @@ BOOL CPluginApp::InitInstance()
 
     // The loop of the plug-in: the window's tick polls the player, the poll hands a new item
     // to the lookup, and the lookup shows its outcome on the window.
-    m_pLookup = std::make_unique<LyricsLookup>(instance, ModuleServiceEndpoint(), &PollPlayers, &ShowSettingsDialog);
+    m_pLookup = std::make_unique<LyricsLookup>(instance, ModuleServiceEndpoint(m_pszAppName), &PollPlayers, &ShowSettingsDialog);
     g_lookup = m_pLookup.get();
 
     Module().Init(kObjectMap, sizeof(kObjectMap) / sizeof(kObjectMap[0]), instance);

@@ -2,14 +2,18 @@
 // created at start-up and torn down at exit in a fixed order.
 #pragma once
 
+#include "framework/module.h"
 #include "framework/win_app.h"
 #include "lookup/ilyrics_lookup.h"
 #include "net/http_exchange.h"
+#include "res/resource.h"
 
 #include <memory>
+#include <string>
 
-// The lyrics service as the module's strings name it, and as the plug-in introduces itself.
-ServiceEndpoint ModuleServiceEndpoint();
+// The lyrics service as the module's strings name it, and as the plug-in introduces itself:
+// by the application's name, which start-up has read already.
+ServiceEndpoint ModuleServiceEndpoint(std::string appName = LoadStringResource(IDS_APP_NAME));
 
 class CPluginApp : public CWinApp {
 public:
